@@ -1,0 +1,113 @@
+/*
+ * Public interface of the basefs native library: the exported helpers, the
+ * cached host classes and method identifiers, and the bit encodings that the
+ * Java side and the library exchange (attribute word, info mask, copy flags).
+ *
+ * The JNI entry points themselves are declared by the header that javac
+ * generates from com.quenvira.internal.io.BaseFileSystem.
+ */
+#ifndef BASEFS_FILE_SYSTEM_COMMON_H
+#define BASEFS_FILE_SYSTEM_COMMON_H
+
+#include <jni.h>
+#include <sys/time.h>
+#include <time.h>
+
+#define BASEFS_EXPORT __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Attribute word: file type, hidden flag and the twelve permission bits. */
+enum {
+    ATTR_DIRECTORY      = 0x00000001,
+    ATTR_HIDDEN         = 0x00000020,
+    ATTR_SYMLINK        = 0x00000040,
+    ATTR_OWNER_READ     = 0x00010000,
+    ATTR_OWNER_WRITE    = 0x00020000,
+    ATTR_OWNER_EXECUTE  = 0x00040000,
+    ATTR_GROUP_READ     = 0x00080000,
+    ATTR_GROUP_WRITE    = 0x00100000,
+    ATTR_GROUP_EXECUTE  = 0x00200000,
+    ATTR_OTHERS_READ    = 0x00400000,
+    ATTR_OTHERS_WRITE   = 0x00800000,
+    ATTR_OTHERS_EXECUTE = 0x01000000,
+    ATTR_SET_UID        = 0x02000000,
+    ATTR_SET_GID        = 0x04000000,
+    ATTR_STICKY         = 0x08000000
+};
+
+/* Info mask: which values a record carries, or which values to set. */
+enum {
+    INFO_ATTRIBUTES = 0x01,
+    INFO_MODIFIED   = 0x04,
+    INFO_ACCESSED   = 0x08,
+    INFO_EXTENDED   = 0x10,
+    INFO_OWNER      = 0x20,
+    INFO_GROUP      = 0x40,
+    /* Any of these asks for the extended record (FileInfoEx). */
+    INFO_EXTENDED_RECORD_MASK = INFO_ACCESSED | INFO_EXTENDED | INFO_OWNER | INFO_GROUP
+};
+
+/* Copy flags of nCopyFileCallback. */
+enum {
+    COPY_EXCLUSIVE = 0x1
+};
+
+/* Initialisation state: 0 not yet run, 1 ready, -1 failed (never retried). */
+enum {
+    INIT_NOT_RUN = 0,
+    INIT_READY   = 1,
+    INIT_FAILED  = -1
+};
+
+/* Host classes (global references) and their members, written only by nInitStatic. */
+BASEFS_EXPORT extern jint g_InitRes;
+BASEFS_EXPORT extern jclass g_ClassFileInfo;
+BASEFS_EXPORT extern jmethodID g_MethodFileInfoConstruct;
+BASEFS_EXPORT extern jclass g_ClassFileInfoEx;
+BASEFS_EXPORT extern jmethodID g_MethodFileInfoExConstruct;
+BASEFS_EXPORT extern jclass g_ClassMonitorOrg;
+BASEFS_EXPORT extern jmethodID g_MethodMonitorCancel;
+BASEFS_EXPORT extern jclass g_ClassMonitorSync;
+BASEFS_EXPORT extern jmethodID g_MethodMonitorProgressSync;
+BASEFS_EXPORT extern jclass g_ClassUrlEx;
+BASEFS_EXPORT extern jmethodID g_MethodUrlExConstruct;
+BASEFS_EXPORT extern jclass g_ClassPrincipal;
+BASEFS_EXPORT extern jmethodID g_MethodPrincipalConstruct;
+
+/*
+ * Exception helpers. Each throws nothing when an exception is already pending,
+ * so the first exception raised during a call is the one the caller sees.
+ */
+BASEFS_EXPORT void JNU_ThrowByName(JNIEnv *env, const char *className, const char *message);
+BASEFS_EXPORT void JNU_ThrowNullPointerException(JNIEnv *env, const char *message);
+BASEFS_EXPORT void JNU_ThrowIllegalArgumentException(JNIEnv *env, const char *message);
+BASEFS_EXPORT void JNU_ThrowIllegalStateException(JNIEnv *env, const char *message);
+BASEFS_EXPORT void JNU_ThrowOutOfMemoryError(JNIEnv *env, const char *message);
+BASEFS_EXPORT void JNU_ThrowIOException(JNIEnv *env, const char *message);
+BASEFS_EXPORT void JNU_ThrowInterruptedIOException(JNIEnv *env, const char *message);
+BASEFS_EXPORT void JNU_ThrowUnsupportedOperationException(JNIEnv *env, const char *message);
+
+/* Throws java.io.IOException "<description> [<error>]"; the path is not part of the message. */
+BASEFS_EXPORT void throwExceptionFromError(JNIEnv *env, int error, const char *path);
+/* The same for the current value of errno. */
+BASEFS_EXPORT void throwExceptionFromErrNo(JNIEnv *env, const char *path);
+
+/*
+ * Examines fullPath with lstat and returns a new local reference to a FileInfo
+ * (or a FileInfoEx when infoMask asks for one) named by the caller's own string
+ * object `name`. Returns null when lstat fails (an IOException is thrown only
+ * when throwOnError is true) or when construction fails (the JVM's exception is
+ * pending).
+ */
+BASEFS_EXPORT jobject GetFileInfoFromStat(JNIEnv *env, const char *fullPath, jstring name,
+                                          const char *nameChars, jint infoMask,
+                                          jboolean throwOnError);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BASEFS_FILE_SYSTEM_COMMON_H */

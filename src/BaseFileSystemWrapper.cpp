@@ -1,0 +1,163 @@
+// The bridge core: the cache of host classes and method identifiers, the
+// one-time initialisation that fills it, the initialisation guard, and the
+// helpers that throw named Java exceptions.
+
+#include "FileSystemInternal.h"
+
+#include "com_quenvira_internal_io_BaseFileSystem.h"
+
+extern "C" {
+
+jint g_InitRes = INIT_NOT_RUN;
+jclass g_ClassFileInfo = nullptr;
+jmethodID g_MethodFileInfoConstruct = nullptr;
+jclass g_ClassFileInfoEx = nullptr;
+jmethodID g_MethodFileInfoExConstruct = nullptr;
+jclass g_ClassMonitorOrg = nullptr;
+jmethodID g_MethodMonitorCancel = nullptr;
+jclass g_ClassMonitorSync = nullptr;
+jmethodID g_MethodMonitorProgressSync = nullptr;
+jclass g_ClassUrlEx = nullptr;
+jmethodID g_MethodUrlExConstruct = nullptr;
+jclass g_ClassPrincipal = nullptr;
+jmethodID g_MethodPrincipalConstruct = nullptr;
+
+void JNU_ThrowByName(JNIEnv *env, const char *className, const char *message)
+{
+    // The first exception of a call is the one the caller must see.
+    if (env->ExceptionCheck()) {
+        return;
+    }
+    jclass cls = env->FindClass(className);
+    if (cls == nullptr) {
+        return; // the JVM's NoClassDefFoundError is pending
+    }
+    env->ThrowNew(cls, message);
+    env->DeleteLocalRef(cls);
+}
+
+void JNU_ThrowNullPointerException(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/lang/NullPointerException", message);
+}
+
+void JNU_ThrowIllegalArgumentException(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/lang/IllegalArgumentException", message);
+}
+
+void JNU_ThrowIllegalStateException(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/lang/IllegalStateException", message);
+}
+
+void JNU_ThrowOutOfMemoryError(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/lang/OutOfMemoryError", message);
+}
+
+void JNU_ThrowIOException(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/io/IOException", message);
+}
+
+void JNU_ThrowInterruptedIOException(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/io/InterruptedIOException", message);
+}
+
+void JNU_ThrowUnsupportedOperationException(JNIEnv *env, const char *message)
+{
+    JNU_ThrowByName(env, "java/lang/UnsupportedOperationException", message);
+}
+
+} // extern "C"
+
+namespace {
+
+// Resolves one host class and one of its methods into a pair of globals.
+// Returns false with an exception pending (the JVM's own when it has one),
+// except when NewGlobalRef fails, which throws nothing.
+bool JNI_InitMethodID(JNIEnv *env, const char *className, const char *methodName,
+                      const char *signature, jclass *outClass, jmethodID *outMethod)
+{
+    if (env->EnsureLocalCapacity(1) < 0) {
+        return false; // the JVM's OutOfMemoryError is pending
+    }
+    jclass cls = env->FindClass(className);
+    if (cls == nullptr) {
+        JNU_ThrowIllegalStateException(env, "Cannot find class");
+        return false;
+    }
+    jmethodID method = env->GetMethodID(cls, methodName, signature);
+    if (method == nullptr) {
+        JNU_ThrowIllegalStateException(env, "Cannot find method");
+        return false;
+    }
+    auto global = static_cast<jclass>(env->NewGlobalRef(cls));
+    if (global == nullptr) {
+        return false;
+    }
+    env->DeleteLocalRef(cls);
+    *outClass = global;
+    *outMethod = method;
+    return true;
+}
+
+struct HostMember {
+    const char *className;
+    const char *methodName;
+    const char *signature;
+    jclass *outClass;
+    jmethodID *outMethod;
+};
+
+// Resolved in this order; the first failure stops initialisation.
+const HostMember kHostMembers[] = {
+    {"com/quenvira/io/FileInfo", "<init>", "(Ljava/lang/String;IJJ)V",
+     &g_ClassFileInfo, &g_MethodFileInfoConstruct},
+    {"com/quenvira/io/FileInfoEx", "<init>", "(Ljava/lang/String;IJJJJII)V",
+     &g_ClassFileInfoEx, &g_MethodFileInfoExConstruct},
+    {"org/eclipse/core/runtime/IProgressMonitor", "isCanceled", "()Z",
+     &g_ClassMonitorOrg, &g_MethodMonitorCancel},
+    {"com/quenvira/interfaces/ISyncProgressMonitor", "bytesTransferred", "(J)Z",
+     &g_ClassMonitorSync, &g_MethodMonitorProgressSync},
+    {"com/quenvira/io/UrlEx", "<init>", "(Ljava/lang/String;J)V",
+     &g_ClassUrlEx, &g_MethodUrlExConstruct},
+    {"com/quenvira/io/Principal", "<init>", "(Ljava/lang/Object;Ljava/lang/String;)V",
+     &g_ClassPrincipal, &g_MethodPrincipalConstruct},
+};
+
+} // namespace
+
+namespace basefs {
+
+bool ensureInitialized(JNIEnv *env)
+{
+    // Pairs with the release store in nInitStatic: a thread that sees the
+    // ready state also sees every cached class and method.
+    if (__atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE) == INIT_READY) {
+        return true;
+    }
+    JNU_ThrowIllegalStateException(env, "Not initialized");
+    return false;
+}
+
+} // namespace basefs
+
+extern "C" JNIEXPORT void JNICALL
+Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
+{
+    // Runs at most once per process; a failed initialisation is never retried.
+    if (g_InitRes != INIT_NOT_RUN) {
+        return;
+    }
+    for (const HostMember &member : kHostMembers) {
+        if (!JNI_InitMethodID(env, member.className, member.methodName, member.signature,
+                              member.outClass, member.outMethod)) {
+            __atomic_store_n(&g_InitRes, INIT_FAILED, __ATOMIC_RELEASE);
+            return;
+        }
+    }
+    __atomic_store_n(&g_InitRes, INIT_READY, __ATOMIC_RELEASE);
+}

@@ -1,0 +1,455 @@
+#include "JvmHarness.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <grp.h>
+#include <mutex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace jvmtest {
+namespace {
+
+constexpr jint kLocalFrameCapacity = 256;
+constexpr int kMaxOpenDescriptorsForWalk = 16;
+constexpr uid_t kUnprivilegedId = 65534; // "nobody" on Debian
+constexpr size_t kHookBufferSize = 8192;
+
+JavaVM *g_vm = nullptr;
+JNIEnv *g_env = nullptr;
+jclass g_fileSystemClass = nullptr;
+
+std::atomic<int> g_jniWarnings{0};
+std::mutex g_warningTextMutex;
+std::string g_warningText;
+
+// Everything the JVM prints passes through here, so -Xcheck:jni warnings are
+// counted (and still printed).
+jint JNICALL CountingVfprintf(FILE *stream, const char *format, va_list args)
+{
+    char buffer[kHookBufferSize];
+    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (std::strstr(buffer, "WARNING") != nullptr) {
+        g_jniWarnings.fetch_add(1);
+        std::lock_guard<std::mutex> lock(g_warningTextMutex);
+        g_warningText += buffer;
+    }
+    std::fputs(buffer, stream);
+    return length;
+}
+
+void Fail(const char *what)
+{
+    std::fprintf(stderr, "test harness: %s\n", what);
+    if (g_env != nullptr && g_env->ExceptionCheck()) {
+        g_env->ExceptionDescribe();
+    }
+    std::fflush(stderr);
+    std::_Exit(2);
+}
+
+jclass FindGlobalClass(JNIEnv *env, const char *name)
+{
+    jclass local = env->FindClass(name);
+    if (local == nullptr) {
+        Fail(name);
+    }
+    auto global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return global;
+}
+
+jmethodID StaticMethod(JNIEnv *env, const char *name, const char *signature)
+{
+    jmethodID method = env->GetStaticMethodID(g_fileSystemClass, name, signature);
+    if (method == nullptr) {
+        Fail(name);
+    }
+    return method;
+}
+
+jmethodID Method(JNIEnv *env, const char *className, const char *name, const char *signature)
+{
+    jclass cls = env->FindClass(className);
+    if (cls == nullptr) {
+        Fail(className);
+    }
+    jmethodID method = env->GetMethodID(cls, name, signature);
+    env->DeleteLocalRef(cls);
+    if (method == nullptr) {
+        Fail(name);
+    }
+    return method;
+}
+
+void DropPrivileges()
+{
+    if (geteuid() != 0) {
+        return; // already unprivileged
+    }
+    if (setgroups(0, nullptr) != 0 || setresgid(kUnprivilegedId, kUnprivilegedId, kUnprivilegedId) != 0 ||
+        setresuid(kUnprivilegedId, kUnprivilegedId, kUnprivilegedId) != 0) {
+        Fail("cannot drop privileges");
+    }
+}
+
+// Reads the exception state after a call, as JNI requires; the exception, if
+// any, stays pending for the test to take.
+template <typename T>
+T Checked(JNIEnv *env, T result)
+{
+    env->ExceptionCheck();
+    return result;
+}
+
+// Fails the current test when a harness-internal call threw.
+void ExpectNoException(JNIEnv *env, const char *what)
+{
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+        ADD_FAILURE() << what << " threw";
+    }
+}
+
+} // namespace
+
+JNIEnv *Env() { return g_env; }
+JavaVM *Vm() { return g_vm; }
+
+int JniWarningCount() { return g_jniWarnings.load(); }
+
+std::string JniWarningText()
+{
+    std::lock_guard<std::mutex> lock(g_warningTextMutex);
+    return g_warningText;
+}
+
+int RunTests(int argc, char **argv, const JvmConfig &config)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // The JDK decodes file names by the locale; without a UTF-8 one it would
+    // turn every non-ASCII name into '?'.
+    setenv("LC_ALL", "C.UTF-8", 1);
+
+    std::string classPath = "-Djava.class.path=" + config.classPath;
+    std::string libraryPath = std::string("-Djava.library.path=") + BASEFS_LIBRARY_DIR;
+    JavaVMOption options[] = {
+        {const_cast<char *>("-Xcheck:jni"), nullptr},
+        {const_cast<char *>(classPath.c_str()), nullptr},
+        {const_cast<char *>(libraryPath.c_str()), nullptr},
+        {const_cast<char *>("-XX:-CreateCoredumpOnCrash"), nullptr},
+        {const_cast<char *>("vfprintf"), reinterpret_cast<void *>(&CountingVfprintf)},
+    };
+    JavaVMInitArgs args{};
+    args.version = JNI_VERSION_10;
+    args.nOptions = sizeof options / sizeof options[0];
+    args.options = options;
+    args.ignoreUnrecognized = JNI_FALSE;
+    if (JNI_CreateJavaVM(&g_vm, reinterpret_cast<void **>(&g_env), &args) != JNI_OK) {
+        Fail("cannot create the JVM");
+    }
+
+    // Loading the class loads the library, as in an application.
+    g_fileSystemClass = FindGlobalClass(g_env, "com/quenvira/internal/io/BaseFileSystem");
+    if (config.initialize) {
+        natives::InitStatic();
+        if (g_env->ExceptionCheck()) {
+            Fail("nInitStatic failed");
+        }
+    }
+    if (config.dropPrivileges) {
+        DropPrivileges();
+    }
+    int result = RUN_ALL_TESTS();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // The JVM's own threads are still running; leave without running static
+    // destructors under them.
+    std::_Exit(result);
+}
+
+std::optional<ThrownException> TakeException(JNIEnv *env)
+{
+    jthrowable thrown = env->ExceptionOccurred();
+    if (thrown == nullptr) {
+        return std::nullopt;
+    }
+    env->ExceptionClear();
+    static jmethodID getName = Method(env, "java/lang/Class", "getName", "()Ljava/lang/String;");
+    static jmethodID getMessage = Method(env, "java/lang/Throwable", "getMessage", "()Ljava/lang/String;");
+    ThrownException result;
+    jclass cls = env->GetObjectClass(thrown);
+    auto name = static_cast<jstring>(env->CallObjectMethod(cls, getName));
+    ExpectNoException(env, "Class.getName");
+    result.className = StdStr(name, env);
+    auto message = static_cast<jstring>(env->CallObjectMethod(thrown, getMessage));
+    if (env->ExceptionCheck()) {
+        env->ExceptionClear();
+    } else if (message != nullptr) {
+        result.message = StdStr(message, env);
+    }
+    env->DeleteLocalRef(message);
+    env->DeleteLocalRef(name);
+    env->DeleteLocalRef(cls);
+    env->DeleteLocalRef(thrown);
+    return result;
+}
+
+jstring JStr(const char *modifiedUtf8, JNIEnv *env) { return env->NewStringUTF(modifiedUtf8); }
+
+jstring JStr16(const std::u16string &utf16, JNIEnv *env)
+{
+    return env->NewString(reinterpret_cast<const jchar *>(utf16.data()), static_cast<jsize>(utf16.size()));
+}
+
+std::u16string StdStr16(jstring string, JNIEnv *env)
+{
+    std::u16string result(static_cast<size_t>(env->GetStringLength(string)), u'\0');
+    env->GetStringRegion(string, 0, static_cast<jsize>(result.size()), reinterpret_cast<jchar *>(result.data()));
+    return result;
+}
+
+std::string StdStr(jstring string, JNIEnv *env)
+{
+    if (string == nullptr) {
+        return "<null>";
+    }
+    const char *chars = env->GetStringUTFChars(string, nullptr);
+    std::string result(chars);
+    env->ReleaseStringUTFChars(string, chars);
+    return result;
+}
+
+jstring RecordName(jobject info, JNIEnv *env)
+{
+    static jmethodID getName = Method(env, "com/quenvira/io/FileInfo", "getName", "()Ljava/lang/String;");
+    auto name = static_cast<jstring>(env->CallObjectMethod(info, getName));
+    ExpectNoException(env, "FileInfo.getName");
+    return name;
+}
+
+Record ReadRecord(jobject info, JNIEnv *env)
+{
+    static jmethodID getAttributes = Method(env, "com/quenvira/io/FileInfo", "getAttributes", "()I");
+    static jmethodID getSize = Method(env, "com/quenvira/io/FileInfo", "getSize", "()J");
+    static jmethodID getModified = Method(env, "com/quenvira/io/FileInfo", "getModified", "()J");
+    static jmethodID getAccessed = Method(env, "com/quenvira/io/FileInfoEx", "getAccessed", "()J");
+    static jmethodID getCreated = Method(env, "com/quenvira/io/FileInfoEx", "getCreated", "()J");
+    static jmethodID getOwner = Method(env, "com/quenvira/io/FileInfoEx", "getOwner", "()I");
+    static jmethodID getGroup = Method(env, "com/quenvira/io/FileInfoEx", "getGroup", "()I");
+    static jclass exClass = FindGlobalClass(env, "com/quenvira/io/FileInfoEx");
+
+    Record record;
+    jstring name = RecordName(info, env);
+    record.name = StdStr(name, env);
+    env->DeleteLocalRef(name);
+    record.attributes = Checked(env, env->CallIntMethod(info, getAttributes));
+    record.size = Checked(env, env->CallLongMethod(info, getSize));
+    record.modified = Checked(env, env->CallLongMethod(info, getModified));
+    ExpectNoException(env, "FileInfo accessors");
+    record.extended = env->IsInstanceOf(info, exClass);
+    if (record.extended) {
+        record.accessed = Checked(env, env->CallLongMethod(info, getAccessed));
+        record.created = Checked(env, env->CallLongMethod(info, getCreated));
+        record.owner = Checked(env, env->CallIntMethod(info, getOwner));
+        record.group = Checked(env, env->CallIntMethod(info, getGroup));
+        ExpectNoException(env, "FileInfoEx accessors");
+    }
+    return record;
+}
+
+namespace natives {
+
+void InitStatic(JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nInitStatic", "()V");
+    env->CallStaticVoidMethod(g_fileSystemClass, m);
+    env->ExceptionCheck();
+}
+
+jobject GetFileInfo(jstring path, jstring name, jint infoMask, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nGetFileInfo",
+                                      "(Ljava/lang/String;Ljava/lang/String;I)Lcom/quenvira/io/FileInfo;");
+    return Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, path, name, infoMask));
+}
+
+jobjectArray ListFileInfos(jstring path, jint infoMask, jobject monitor, jint checkInterval, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(
+        env, "nListFileInfos",
+        "(Ljava/lang/String;ILorg/eclipse/core/runtime/IProgressMonitor;I)[Lcom/quenvira/io/FileInfo;");
+    return static_cast<jobjectArray>(
+        Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, path, infoMask, monitor, checkInterval)));
+}
+
+void SetFileInfo(jstring path, jint infoMask, jlong modified, jlong accessed, jlong created, jint attributes,
+                 JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nSetFileInfo", "(Ljava/lang/String;IJJJI)V");
+    env->CallStaticVoidMethod(g_fileSystemClass, m, path, infoMask, modified, accessed, created, attributes);
+    env->ExceptionCheck();
+}
+
+jstring ReadSymbolicLink(jstring path, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nReadSymbolicLink", "(Ljava/lang/String;)Ljava/lang/String;");
+    return static_cast<jstring>(Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, path)));
+}
+
+void CreateSymbolicLink(jstring linkPath, jstring targetPath, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nCreateSymbolicLink", "(Ljava/lang/String;Ljava/lang/String;)V");
+    env->CallStaticVoidMethod(g_fileSystemClass, m, linkPath, targetPath);
+    env->ExceptionCheck();
+}
+
+jlong CopyFileCallback(jstring src, jstring dst, jint flags, jobject monitor, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(
+        env, "nCopyFileCallback",
+        "(Ljava/lang/String;Ljava/lang/String;ILcom/quenvira/interfaces/ISyncProgressMonitor;)J");
+    return Checked(env, env->CallStaticLongMethod(g_fileSystemClass, m, src, dst, flags, monitor));
+}
+
+jboolean CompareByteByByte(jstring file1, jstring file2, jobject monitor, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(
+        env, "nCompareByteByByte",
+        "(Ljava/lang/String;Ljava/lang/String;Lorg/eclipse/core/runtime/IProgressMonitor;)Z");
+    return Checked(env, env->CallStaticBooleanMethod(g_fileSystemClass, m, file1, file2, monitor));
+}
+
+jobject GetUser(jobject owner, jint uid, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nGetUser", "(Ljava/lang/Object;I)Lcom/quenvira/io/Principal;");
+    return Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, owner, uid));
+}
+
+jobject GetGroup(jobject owner, jint gid, JNIEnv *env)
+{
+    static jmethodID m = StaticMethod(env, "nGetGroup", "(Ljava/lang/Object;I)Lcom/quenvira/io/Principal;");
+    return Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, owner, gid));
+}
+
+} // namespace natives
+
+jobject NewScriptedMonitor(int stopAtCall, int throwAtCall, JNIEnv *env)
+{
+    static jclass cls = FindGlobalClass(env, "com/quenvira/test/ScriptedMonitor");
+    static jmethodID init = env->GetMethodID(cls, "<init>", "(II)V");
+    jobject monitor = env->NewObject(cls, init, stopAtCall, throwAtCall);
+    ExpectNoException(env, "new ScriptedMonitor");
+    return monitor;
+}
+
+int MonitorCalls(jobject monitor, JNIEnv *env)
+{
+    static jmethodID calls = Method(env, "com/quenvira/test/ScriptedMonitor", "calls", "()I");
+    int count = env->CallIntMethod(monitor, calls);
+    ExpectNoException(env, "ScriptedMonitor.calls");
+    return count;
+}
+
+std::vector<jlong> MonitorBytesReported(jobject monitor, JNIEnv *env)
+{
+    static jmethodID reported = Method(env, "com/quenvira/test/ScriptedMonitor", "bytesReported", "()[J");
+    auto array = static_cast<jlongArray>(env->CallObjectMethod(monitor, reported));
+    ExpectNoException(env, "ScriptedMonitor.bytesReported");
+    std::vector<jlong> values(static_cast<size_t>(env->GetArrayLength(array)));
+    env->GetLongArrayRegion(array, 0, static_cast<jsize>(values.size()), values.data());
+    env->DeleteLocalRef(array);
+    return values;
+}
+
+void JvmTest::SetUp()
+{
+    warningsAtStart_ = JniWarningCount();
+    ASSERT_EQ(0, env()->PushLocalFrame(kLocalFrameCapacity));
+}
+
+void JvmTest::TearDown()
+{
+    auto leftOver = TakeException();
+    EXPECT_FALSE(leftOver.has_value()) << "exception left pending: " << leftOver->className << ": "
+                                       << leftOver->message;
+    env()->PopLocalFrame(nullptr);
+    EXPECT_EQ(warningsAtStart_, JniWarningCount()) << "-Xcheck:jni reported:\n" << JniWarningText();
+}
+
+int JvmTest::AcknowledgeJniWarnings()
+{
+    int seen = JniWarningCount() - warningsAtStart_;
+    warningsAtStart_ = JniWarningCount();
+    return seen;
+}
+
+TempDir::TempDir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/basefs-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        Fail("mkdtemp");
+    }
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir()
+{
+    // Make every directory writable and searchable first: tests take permissions away.
+    nftw(path_.c_str(),
+         [](const char *path, const struct stat *, int type, struct FTW *) {
+             if (type == FTW_D || type == FTW_DNR) {
+                 chmod(path, S_IRWXU);
+             }
+             return 0;
+         },
+         kMaxOpenDescriptorsForWalk, FTW_PHYS);
+    nftw(path_.c_str(),
+         [](const char *path, const struct stat *, int, struct FTW *) {
+             remove(path); // best effort: keep removing the rest
+             return 0;
+         },
+         kMaxOpenDescriptorsForWalk, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::WriteFile(const std::string &name, const std::string &contents) const
+{
+    std::string path = *this / name;
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+    if (!out) {
+        Fail("cannot write a test file");
+    }
+    return path;
+}
+
+std::string TempDir::WriteFileOfSize(const std::string &name, size_t size) const
+{
+    std::string contents(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        contents[i] = static_cast<char>('a' + i % 23);
+    }
+    return WriteFile(name, contents);
+}
+
+std::string ReadFileContents(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+} // namespace jvmtest

@@ -1,0 +1,29 @@
+// Before nInitStatic every entry point only throws "Not initialized", without
+// looking at its arguments (they are all null or zero here).
+#include "JvmHarness.h"
+
+#include "FileSystemCommon.h"
+
+namespace {
+
+using namespace jvmtest;
+
+class UninitializedTest : public JvmTest {
+protected:
+    void ExpectNotInitialized()
+    {
+        auto thrown = TakeException();
+        ASSERT_TRUE(thrown.has_value());
+        EXPECT_EQ("java.lang.IllegalStateException", thrown->className);
+        EXPECT_EQ("Not initialized", thrown->message);
+        EXPECT_EQ(INIT_NOT_RUN, g_InitRes);
+    }
+};
+
+TEST_F(UninitializedTest, GetFileInfo)
+{
+    EXPECT_EQ(nullptr, natives::GetFileInfo(nullptr, nullptr, 0));
+    ExpectNotInitialized();
+}
+
+} // namespace
