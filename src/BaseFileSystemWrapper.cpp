@@ -6,6 +6,8 @@
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
+#include <climits>
+
 extern "C" {
 
 jint g_InitRes = INIT_NOT_RUN;
@@ -128,6 +130,14 @@ const HostMember kHostMembers[] = {
      &g_ClassPrincipal, &g_MethodPrincipalConstruct},
 };
 
+// Decodes into `units` (room for count units: no byte yields more than one)
+// and makes the string.
+jstring decodeToString(JNIEnv *env, const char *bytes, size_t count, jchar *units)
+{
+    const size_t length = basefs::decodeNameBytes(bytes, count, units);
+    return env->NewString(units, static_cast<jsize>(length));
+}
+
 } // namespace
 
 namespace basefs {
@@ -141,6 +151,44 @@ bool ensureInitialized(JNIEnv *env)
     }
     JNU_ThrowIllegalStateException(env, "Not initialized");
     return false;
+}
+
+JavaPath::JavaPath(JNIEnv *env, jstring string)
+{
+    const auto count = static_cast<size_t>(env->GetStringLength(string));
+    jchar *chars = inlineChars_;
+    char *bytes = inlineBytes_;
+    if (count > kInlineChars) {
+        const size_t charBytes = count * sizeof(jchar);
+        heap_ = std::malloc(charBytes + count * kMaxBytesPerJavaChar + 1);
+        if (heap_ == nullptr) {
+            JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for path");
+            return;
+        }
+        chars = static_cast<jchar *>(heap_);
+        bytes = static_cast<char *>(heap_) + charBytes;
+    }
+    // The region is the whole string, so it cannot be out of bounds.
+    env->GetStringRegion(string, 0, static_cast<jsize>(count), chars);
+    length_ = encodeJavaChars(chars, count, bytes);
+    bytes_ = bytes;
+}
+
+jstring newJavaString(JNIEnv *env, const char *bytes, size_t count)
+{
+    // A name (at most NAME_MAX bytes) decodes in the frame; link targets and
+    // other long strings take a heap block.
+    constexpr size_t kInlineUnits = NAME_MAX + 1;
+    if (count <= kInlineUnits) {
+        jchar units[kInlineUnits];
+        return decodeToString(env, bytes, count, units);
+    }
+    HeapBuffer<jchar> units(count);
+    if (units.get() == nullptr) {
+        JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for name");
+        return nullptr;
+    }
+    return decodeToString(env, bytes, count, units.get());
 }
 
 } // namespace basefs

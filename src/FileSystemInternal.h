@@ -7,6 +7,7 @@
 #include "FileSystemCommon.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -164,6 +165,158 @@ public:
 private:
     T *data_;
 };
+
+// ---------------------------------------------------------------------------
+// File names between Java strings and bytes.
+//
+// Linux names are bytes, in practice UTF-8, while JNI's own conversions speak
+// modified UTF-8, which encodes characters outside the Basic Multilingual
+// Plane as two 3-byte surrogates and cannot carry bytes that are not UTF-8.
+// These two conversions keep every name intact both ways:
+// - Java to bytes: as modified UTF-8 (U+0000 stays 0xC0 0x80, so a path is
+//   never cut short), except that a surrogate pair becomes its 4-byte UTF-8
+//   sequence and a lone U+DC80..U+DCFF becomes the single byte 0x80..0xFF.
+// - Bytes to Java: UTF-8 (shortest form, no surrogates, at most U+10FFFF);
+//   each byte of an invalid sequence, up to the first byte that cannot
+//   continue it, becomes U+DC00 + byte. Bytes below 0x80 are never escaped.
+// Encoding a decoded name gives back exactly its bytes.
+// ---------------------------------------------------------------------------
+
+// Worst case of the encoding: three bytes for one UTF-16 unit.
+inline constexpr size_t kMaxBytesPerJavaChar = 3;
+
+inline constexpr jchar kHighSurrogateFirst = 0xD800;
+inline constexpr jchar kLowSurrogateFirst = 0xDC00;
+inline constexpr jchar kLowSurrogateLast = 0xDFFF;
+// Lone low surrogates U+DC80..U+DCFF stand for the raw bytes 0x80..0xFF.
+inline constexpr jchar kEscapedByteFirst = 0xDC80;
+inline constexpr jchar kEscapedByteLast = 0xDCFF;
+
+inline bool isHighSurrogate(jchar c) { return c >= kHighSurrogateFirst && c < kLowSurrogateFirst; }
+inline bool isLowSurrogate(jchar c) { return c >= kLowSurrogateFirst && c <= kLowSurrogateLast; }
+
+// Encodes count UTF-16 units into out, which has room for
+// count * kMaxBytesPerJavaChar + 1 bytes; NUL-terminates and returns the
+// number of bytes before the NUL.
+inline size_t encodeJavaChars(const jchar *chars, size_t count, char *out)
+{
+    char *const start = out;
+    for (size_t i = 0; i < count; ++i) {
+        const jchar c = chars[i];
+        if (c != 0 && c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else if (c < 0x800) { // U+0000 included, as 0xC0 0x80
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (isHighSurrogate(c) && i + 1 < count && isLowSurrogate(chars[i + 1])) {
+            const char32_t codePoint =
+                0x10000 + ((static_cast<char32_t>(c - kHighSurrogateFirst) << 10) | (chars[i + 1] - kLowSurrogateFirst));
+            *out++ = static_cast<char>(0xF0 | (codePoint >> 18));
+            *out++ = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+            ++i;
+        } else if (c >= kEscapedByteFirst && c <= kEscapedByteLast) {
+            *out++ = static_cast<char>(c - kLowSurrogateFirst);
+        } else {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    *out = '\0';
+    return static_cast<size_t>(out - start);
+}
+
+// Decodes count bytes into out, which has room for count UTF-16 units (no
+// byte yields more than one); returns the number of units written.
+inline size_t decodeNameBytes(const char *bytes, size_t count, jchar *out)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes);
+    jchar *const start = out;
+    size_t i = 0;
+    while (i < count) {
+        const unsigned char lead = in[i];
+        if (lead < 0x80) {
+            *out++ = lead;
+            ++i;
+            continue;
+        }
+        // Length and the range of the first continuation byte, which rules
+        // out overlong forms, surrogates and code points above U+10FFFF.
+        size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        char32_t codePoint = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            codePoint = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            codePoint = lead & 0x0F;
+            low = lead == 0xE0 ? 0xA0 : low;
+            high = lead == 0xED ? 0x9F : high;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            codePoint = lead & 0x07;
+            low = lead == 0xF0 ? 0x90 : low;
+            high = lead == 0xF4 ? 0x8F : high;
+        }
+        size_t taken = 1;
+        while (taken < length && i + taken < count) {
+            const unsigned char next = in[i + taken];
+            if (next < low || next > high) {
+                break;
+            }
+            codePoint = (codePoint << 6) | (next & 0x3F);
+            low = 0x80;
+            high = 0xBF;
+            ++taken;
+        }
+        if (taken < length || length == 0) {
+            // Escape what was taken; decoding resumes at the byte that broke the sequence.
+            for (size_t k = 0; k < taken; ++k) {
+                *out++ = static_cast<jchar>(kLowSurrogateFirst + in[i + k]);
+            }
+            i += taken;
+            continue;
+        }
+        if (codePoint >= 0x10000) {
+            codePoint -= 0x10000;
+            *out++ = static_cast<jchar>(kHighSurrogateFirst + (codePoint >> 10));
+            *out++ = static_cast<jchar>(kLowSurrogateFirst + (codePoint & 0x3FF));
+        } else {
+            *out++ = static_cast<jchar>(codePoint);
+        }
+        i += length;
+    }
+    return static_cast<size_t>(out - start);
+}
+
+// The bytes of a Java string as a file name or path, converted as above and
+// NUL-terminated. Strings of ordinary length use the buffers inside the
+// object, which lives in the caller's frame; longer ones take one heap block.
+// On failure get() is null and an exception is pending.
+class JavaPath : NonCopyable {
+public:
+    JavaPath(JNIEnv *env, jstring string);
+    ~JavaPath() { std::free(heap_); }
+    const char *get() const { return bytes_; }
+    size_t length() const { return length_; }
+
+private:
+    // 2.5 KiB in the frame: paths of up to 512 UTF-16 units need no allocation.
+    static constexpr size_t kInlineChars = 512;
+    jchar inlineChars_[kInlineChars];
+    char inlineBytes_[kInlineChars * kMaxBytesPerJavaChar + 1];
+    void *heap_ = nullptr;
+    const char *bytes_ = nullptr;
+    size_t length_ = 0;
+};
+
+// A new Java string holding the name or path of `count` bytes, converted as
+// above. Returns null with an exception pending on failure.
+jstring newJavaString(JNIEnv *env, const char *bytes, size_t count);
 
 } // namespace basefs
 
