@@ -1,0 +1,101 @@
+package com.quenvira.tools;
+
+import com.quenvira.interfaces.ISyncProgressMonitor;
+import java.io.PrintStream;
+import java.util.Locale;
+import org.eclipse.core.runtime.IProgressMonitor;
+
+/**
+ * Drives a progress bar on standard error from the library's own callbacks and
+ * stops the operation when the user interrupts it. The copy reports 1 MiB per
+ * step (also for a shorter last step), the comparison asks once per 64 KiB
+ * block; both are clamped to the known total.
+ */
+final class Progress implements ISyncProgressMonitor, IProgressMonitor {
+    static final long COMPARE_BLOCK_SIZE = 64 * 1024;
+    private static final long REDRAW_INTERVAL_NANOS = 100_000_000L;
+    private static final double NANOS_PER_SECOND = 1e9;
+    private static final int BAR_WIDTH = 30;
+    private static final int PERCENT = 100;
+
+    private final String label;
+    private final long total;
+    private final boolean visible;
+    private final PrintStream out;
+    private final long started = System.nanoTime();
+    private long done;
+    private long lastDrawn;
+    private volatile boolean stopRequested;
+
+    Progress(String label, long total, boolean visible, PrintStream out) {
+        this.label = label;
+        this.total = total;
+        this.visible = visible;
+        this.out = out;
+    }
+
+    /** Asks the running operation to stop at its next callback. */
+    void requestStop() {
+        stopRequested = true;
+    }
+
+    boolean stopRequested() {
+        return stopRequested;
+    }
+
+    @Override
+    public boolean bytesTransferred(long bytes) {
+        advance(bytes);
+        return !stopRequested;
+    }
+
+    @Override
+    public boolean isCanceled() {
+        advance(COMPARE_BLOCK_SIZE);
+        return stopRequested;
+    }
+
+    private void advance(long bytes) {
+        done = Math.min(total, done + bytes);
+        long now = System.nanoTime();
+        if (visible && (now - lastDrawn >= REDRAW_INTERVAL_NANOS || done == total)) {
+            lastDrawn = now;
+            draw(now);
+        }
+    }
+
+    private void draw(long now) {
+        double seconds = Math.max((now - started) / NANOS_PER_SECOND, 1e-3);
+        double rate = done / seconds;
+        int percent = total == 0 ? PERCENT : (int) (done * PERCENT / total);
+        int filled = percent * BAR_WIDTH / PERCENT;
+        String bar = "#".repeat(filled) + " ".repeat(BAR_WIDTH - filled);
+        String left = rate > 0 ? formatDuration((total - done) / rate) : "--:--";
+        out.printf(Locale.ROOT, "\r%s [%s] %3d%% %s %s/s %s left ", label, bar, percent, formatBytes(done),
+                formatBytes((long) rate), left);
+        out.flush();
+    }
+
+    /** Ends the bar's line, if one was drawn. */
+    void finish() {
+        if (visible && lastDrawn != 0) {
+            out.println();
+        }
+    }
+
+    static String formatBytes(long bytes) {
+        String[] units = {"B", "KiB", "MiB", "GiB", "TiB"};
+        double value = bytes;
+        int unit = 0;
+        while (value >= 1024 && unit < units.length - 1) {
+            value /= 1024;
+            unit++;
+        }
+        return unit == 0 ? bytes + " B" : String.format(Locale.ROOT, "%.1f %s", value, units[unit]);
+    }
+
+    private static String formatDuration(double seconds) {
+        long whole = (long) Math.ceil(seconds);
+        return String.format(Locale.ROOT, "%d:%02d", whole / 60, whole % 60);
+    }
+}
