@@ -106,6 +106,24 @@ BASEFS_EXPORT jobject GetFileInfoFromStat(JNIEnv *env, const char *fullPath, jst
                                           const char *nameChars, jint infoMask,
                                           jboolean throwOnError);
 
+/*
+ * Conversions between Java time (milliseconds since the epoch) and the C
+ * library's time structures. Division truncates toward zero, so a time before
+ * the epoch with a sub-second part gets a negative sub-second field.
+ */
+/* seconds = ms / 1000; microseconds = (ms % 1000) * 1000. */
+BASEFS_EXPORT void javaTimeToTimeVal(jlong ms, struct timeval *tv);
+/* seconds = ms / 1000; nanoseconds = (ms % 1000) * 1000000, computed in double precision. */
+BASEFS_EXPORT void javaTimeToTimeSpec(jlong ms, struct timespec *ts);
+/* Seconds copied; microseconds = nanoseconds / 1000, truncated to 32 bits and sign-extended. */
+BASEFS_EXPORT void timeSpecToTimeVal(const struct timespec *ts, struct timeval *tv);
+/*
+ * seconds * 1000 + nanoseconds / 1000000.0 in double precision, truncated toward
+ * zero; a negative result is 0. When highHalves is exactly 1, only the upper 32
+ * bits of each field (sign-extended) are used.
+ */
+BASEFS_EXPORT jlong timeSpecToJavaTime(const struct timespec *ts, jboolean highHalves);
+
 #ifdef __cplusplus
 }
 #endif

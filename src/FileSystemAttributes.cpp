@@ -1,17 +1,35 @@
-// File attributes: translation of error numbers into IOExceptions, and the
-// file-information records built from lstat.
+// File attributes: translation of error numbers into IOExceptions, the
+// file-information records built from lstat, the time conversions, setting
+// times and permissions, and reading and creating symbolic links.
 
 #include "FileSystemInternal.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
+#include <cstdint>
+#include <limits>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 namespace {
 
 // Large enough for the longest description and any int.
 constexpr size_t kErrorMessageSize = 512;
 constexpr jlong kMillisPerSecond = 1000;
+constexpr jlong kMicrosPerMilli = 1000;
+constexpr double kNanosPerMilli = 1000000.0;
+constexpr long kMicrosPerSecond = 1000000;
+constexpr long kNanosPerMicro = 1000;
+constexpr int kHalfWordBits = 32;
+// 2^63: the first double that no longer fits in a jlong.
+constexpr double kJavaTimeLimit = 9223372036854775808.0;
+
+constexpr jint kTimeBits = INFO_MODIFIED | INFO_ACCESSED;
+
+// Longest link target that is read; a target of exactly this length is accepted.
+constexpr ssize_t kMaxLinkSize = 0x8000;
+// One byte beyond the limit tells a target that fills the limit from a longer one.
+constexpr size_t kLinkBufferSize = kMaxLinkSize + 1;
 
 struct ErrorDescription {
     int error;
@@ -65,6 +83,17 @@ jint attributesFromMode(mode_t mode)
     return attributes;
 }
 
+mode_t modeFromAttributes(jint attributes)
+{
+    mode_t mode = 0;
+    for (const PermissionBit &bit : kPermissionBits) {
+        if ((attributes & bit.attribute) != 0) {
+            mode |= bit.mode;
+        }
+    }
+    return mode;
+}
+
 } // namespace basefs
 
 extern "C" {
@@ -116,7 +145,136 @@ jobject GetFileInfoFromStat(JNIEnv *env, const char *fullPath, jstring name,
                           modified, accessed, fourthTime, owner, group);
 }
 
+void javaTimeToTimeVal(jlong ms, struct timeval *tv)
+{
+    tv->tv_sec = ms / kMillisPerSecond;
+    tv->tv_usec = (ms % kMillisPerSecond) * kMicrosPerMilli;
+}
+
+void javaTimeToTimeSpec(jlong ms, struct timespec *ts)
+{
+    ts->tv_sec = ms / kMillisPerSecond;
+    ts->tv_nsec = static_cast<long>(static_cast<double>(ms % kMillisPerSecond) * kNanosPerMilli);
+}
+
+void timeSpecToTimeVal(const struct timespec *ts, struct timeval *tv)
+{
+    tv->tv_sec = ts->tv_sec;
+    // Only the low 32 bits of the quotient are kept, read as a signed value.
+    tv->tv_usec = static_cast<int32_t>(ts->tv_nsec / kNanosPerMicro);
+}
+
+jlong timeSpecToJavaTime(const struct timespec *ts, jboolean highHalves)
+{
+    int64_t seconds = ts->tv_sec;
+    int64_t nanos = ts->tv_nsec;
+    if (highHalves == 1) {
+        seconds >>= kHalfWordBits;
+        nanos >>= kHalfWordBits;
+    }
+    // The product wraps as the machine's multiply does, rather than being undefined.
+    const auto millis = static_cast<int64_t>(static_cast<uint64_t>(seconds) * kMillisPerSecond);
+    const double total = static_cast<double>(millis) + static_cast<double>(nanos) / kNanosPerMilli;
+    if (total < 0) {
+        return 0;
+    }
+    // Converting a double beyond the range of jlong is undefined; saturate as Java's (long) cast does.
+    if (total >= kJavaTimeLimit) {
+        return std::numeric_limits<jlong>::max();
+    }
+    return static_cast<jlong>(total);
+}
+
 } // extern "C"
+
+namespace {
+
+// A Java time as lutimes takes it. Truncating division gives a time before the
+// epoch with a sub-second part a negative microsecond part, which the kernel
+// refuses, so one second is borrowed: -1 ms becomes -1 s and 999000 us.
+struct timeval kernelTimeVal(jlong ms)
+{
+    struct timeval tv;
+    javaTimeToTimeVal(ms, &tv);
+    if (tv.tv_usec < 0) {
+        tv.tv_sec -= 1;
+        tv.tv_usec += kMicrosPerSecond;
+    }
+    return tv;
+}
+
+struct timeval wholeSeconds(time_t seconds)
+{
+    struct timeval tv;
+    tv.tv_sec = seconds;
+    tv.tv_usec = 0;
+    return tv;
+}
+
+// Sets the access and modification times of path itself (a link, not its
+// target) as chosen by the time bits of infoMask, of which at least one is set.
+// Returns false with an IOException pending when lstat or lutimes fails.
+bool setTimes(JNIEnv *env, const char *path, jint infoMask, jlong modified, jlong accessed)
+{
+    const bool setAccessed = (infoMask & INFO_ACCESSED) != 0;
+    const bool setModified = (infoMask & INFO_MODIFIED) != 0;
+    struct stat st = {};
+    // Only a time that stays unchanged needs the file's current value.
+    if ((setAccessed != setModified) && lstat(path, &st) != 0) {
+        throwExceptionFromErrNo(env, path);
+        return false;
+    }
+    const struct timeval times[2] = {
+        setAccessed ? kernelTimeVal(accessed) : wholeSeconds(st.st_atime),
+        setModified ? kernelTimeVal(modified) : wholeSeconds(st.st_mtime),
+    };
+    if (lutimes(path, times) != 0) {
+        throwExceptionFromErrNo(env, path);
+        return false;
+    }
+    return true;
+}
+
+// The target text of the link at path, or null with an exception pending.
+jstring readLinkTarget(JNIEnv *env, const char *path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0) {
+        throwExceptionFromErrNo(env, path);
+        return nullptr;
+    }
+    // Tested before the file type, so a large regular file is refused for its size.
+    if (st.st_size > kMaxLinkSize) {
+        JNU_ThrowIOException(env, "Link size is too big");
+        return nullptr;
+    }
+    // The size lstat reports is not always the target's length (links under /proc
+    // report 0 or 64, and a link can be replaced before readlink), so every link
+    // is read into a buffer that holds any target the limit accepts.
+    basefs::HeapBuffer<char> target(kLinkBufferSize);
+    if (target.get() == nullptr) {
+        JNU_ThrowOutOfMemoryError(env, "Cannot allocated array for link target path");
+        return nullptr;
+    }
+    const ssize_t length = readlink(path, target.get(), kLinkBufferSize);
+    if (length < 0) {
+        const int error = errno;
+        if (error == EINVAL) {
+            JNU_ThrowIOException(env, "The file is not a symbolic link");
+        } else {
+            throwExceptionFromError(env, error, path);
+        }
+        return nullptr;
+    }
+    if (length > kMaxLinkSize) {
+        JNU_ThrowIOException(env, "Link size is too big");
+        return nullptr;
+    }
+    target.get()[length] = '\0';
+    return env->NewStringUTF(target.get());
+}
+
+} // namespace
 
 extern "C" JNIEXPORT jobject JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(JNIEnv *env, jclass, jstring path,
@@ -142,4 +300,80 @@ Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(JNIEnv *env, jclass, j
         return nullptr;
     }
     return GetFileInfoFromStat(env, pathChars.get(), name, nameChars.get(), infoMask, JNI_TRUE);
+}
+
+extern "C" JNIEXPORT void JNICALL
+Java_com_quenvira_internal_io_BaseFileSystem_nSetFileInfo(JNIEnv *env, jclass, jstring path,
+                                                          jint infoMask, jlong modified,
+                                                          jlong accessed, jlong /* created */,
+                                                          jint attributes)
+{
+    if (!basefs::ensureInitialized(env)) {
+        return;
+    }
+    if (path == nullptr) {
+        JNU_ThrowNullPointerException(env, "path");
+        return;
+    }
+    basefs::UtfChars pathChars(env, path);
+    if (pathChars.get() == nullptr) {
+        return;
+    }
+    // Times first; when they cannot be set the permissions are left alone.
+    if ((infoMask & kTimeBits) != 0 &&
+        !setTimes(env, pathChars.get(), infoMask, modified, accessed)) {
+        return;
+    }
+    // chmod follows a symbolic link: a link's target gets the permissions.
+    if ((infoMask & INFO_ATTRIBUTES) != 0 &&
+        chmod(pathChars.get(), basefs::modeFromAttributes(attributes)) != 0) {
+        throwExceptionFromErrNo(env, pathChars.get());
+    }
+}
+
+extern "C" JNIEXPORT jstring JNICALL
+Java_com_quenvira_internal_io_BaseFileSystem_nReadSymbolicLink(JNIEnv *env, jclass, jstring path)
+{
+    if (!basefs::ensureInitialized(env)) {
+        return nullptr;
+    }
+    if (path == nullptr) {
+        JNU_ThrowNullPointerException(env, "path");
+        return nullptr;
+    }
+    basefs::UtfChars pathChars(env, path);
+    if (pathChars.get() == nullptr) {
+        return nullptr;
+    }
+    return readLinkTarget(env, pathChars.get());
+}
+
+extern "C" JNIEXPORT void JNICALL
+Java_com_quenvira_internal_io_BaseFileSystem_nCreateSymbolicLink(JNIEnv *env, jclass,
+                                                                 jstring linkPath,
+                                                                 jstring targetPath)
+{
+    if (!basefs::ensureInitialized(env)) {
+        return;
+    }
+    if (linkPath == nullptr) {
+        JNU_ThrowNullPointerException(env, "path to link");
+        return;
+    }
+    if (targetPath == nullptr) {
+        JNU_ThrowNullPointerException(env, "path to target");
+        return;
+    }
+    basefs::UtfChars linkChars(env, linkPath);
+    if (linkChars.get() == nullptr) {
+        return;
+    }
+    basefs::UtfChars targetChars(env, targetPath);
+    if (targetChars.get() == nullptr) {
+        return;
+    }
+    // The target is stored as given; it need not exist.
+    if (symlink(targetChars.get(), linkChars.get()) != 0) {
+        throwExceptionFromErrNo(env, linkChars.get());
+    }
 }

@@ -38,6 +38,10 @@ inline constexpr PermissionBit kPermissionBits[] = {
 // The attribute-word bits of the twelve permission bits of a file mode.
 jint attributesFromMode(mode_t mode);
 
+// The twelve permission bits of a file mode taken from an attribute word; the
+// type, hidden and all other attribute bits are ignored.
+mode_t modeFromAttributes(jint attributes);
+
 // Repeats a system call for as long as it fails with EINTR.
 template <typename Call>
 auto restartable(Call call) -> decltype(call())

@@ -26,4 +26,22 @@ TEST_F(UninitializedTest, GetFileInfo)
     ExpectNotInitialized();
 }
 
+TEST_F(UninitializedTest, SetFileInfo)
+{
+    natives::SetFileInfo(nullptr, 0, 0, 0, 0, 0);
+    ExpectNotInitialized();
+}
+
+TEST_F(UninitializedTest, ReadSymbolicLink)
+{
+    EXPECT_EQ(nullptr, natives::ReadSymbolicLink(nullptr));
+    ExpectNotInitialized();
+}
+
+TEST_F(UninitializedTest, CreateSymbolicLink)
+{
+    natives::CreateSymbolicLink(nullptr, nullptr);
+    ExpectNotInitialized();
+}
+
 } // namespace
