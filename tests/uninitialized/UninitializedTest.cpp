@@ -44,4 +44,16 @@ TEST_F(UninitializedTest, CreateSymbolicLink)
     ExpectNotInitialized();
 }
 
+TEST_F(UninitializedTest, GetUser)
+{
+    EXPECT_EQ(nullptr, natives::GetUser(nullptr, 0));
+    ExpectNotInitialized();
+}
+
+TEST_F(UninitializedTest, GetGroup)
+{
+    EXPECT_EQ(nullptr, natives::GetGroup(nullptr, 0));
+    ExpectNotInitialized();
+}
+
 } // namespace
