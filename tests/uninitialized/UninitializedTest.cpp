@@ -26,4 +26,16 @@ TEST_F(UninitializedTest, GetFileInfo)
     ExpectNotInitialized();
 }
 
+TEST_F(UninitializedTest, CopyFileCallback)
+{
+    EXPECT_EQ(0, natives::CopyFileCallback(nullptr, nullptr, 0, nullptr));
+    ExpectNotInitialized();
+}
+
+TEST_F(UninitializedTest, CompareByteByByte)
+{
+    EXPECT_FALSE(natives::CompareByteByByte(nullptr, nullptr, nullptr));
+    ExpectNotInitialized();
+}
+
 } // namespace
