@@ -113,22 +113,18 @@ INSTANTIATE_TEST_SUITE_P(
     Contents, CompareContentTest,
     ::testing::Values(
         ContentCase{"BothEmpty", "", "", true, 1},
-        ContentCase{"ShortEqual", "abc", "abc", true, 1},
         // A third pass reads nothing from either file.
         ContentCase{"TwoFullBlocksEqual", Pattern(2 * kBlock), Pattern(2 * kBlock), true, 3},
         ContentCase{"EqualPastABlock", Pattern(kBlock + 10), Pattern(kBlock + 10), true, 2},
         ContentCase{"EmptyAndOneByte", "", "x", false, 0},
-        ContentCase{"OneByteAndEmpty", "x", "", false, 0},
         // The block whose lengths differ is neither compared nor reported.
         ContentCase{"SecondIsOneByteLonger", Pattern(kBlock), Pattern(kBlock + 1), false, 1},
         ContentCase{"FirstIsOneByteLonger", Pattern(kBlock + 1), Pattern(kBlock), false, 1},
         ContentCase{"FirstIsOneBlockLonger", Pattern(2 * kBlock), Pattern(kBlock), false, 1},
-        ContentCase{"SecondIsPartlyLonger", Pattern(kBlock + 5), Pattern(kBlock + 9), false, 1},
         ContentCase{"LastByteDiffers", Pattern(2 * kBlock + 3), WithLastByteChanged(Pattern(2 * kBlock + 3)),
                     false, 3},
         ContentCase{"LastByteOfAFullBlockDiffers", Pattern(kBlock), WithLastByteChanged(Pattern(kBlock)), false,
-                    1},
-        ContentCase{"FirstByteDiffers", "abc", "xbc", false, 1}),
+                    1}),
     [](const ::testing::TestParamInfo<ContentCase> &info) { return info.param.name; });
 
 TEST_F(CompareTest, FileWithItself)

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 // The entry point itself: called directly, its result survives a pending
 // exception, which a Java caller never sees.
