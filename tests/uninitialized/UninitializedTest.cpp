@@ -56,4 +56,16 @@ TEST_F(UninitializedTest, GetGroup)
     ExpectNotInitialized();
 }
 
+TEST_F(UninitializedTest, CopyFileCallback)
+{
+    EXPECT_EQ(0, natives::CopyFileCallback(nullptr, nullptr, 0, nullptr));
+    ExpectNotInitialized();
+}
+
+TEST_F(UninitializedTest, CompareByteByByte)
+{
+    EXPECT_FALSE(natives::CompareByteByByte(nullptr, nullptr, nullptr));
+    ExpectNotInitialized();
+}
+
 } // namespace

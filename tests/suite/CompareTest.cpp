@@ -1,0 +1,216 @@
+// Byte-by-byte comparison: block boundaries, lengths, the monitor asked after
+// every compared block, read errors and a failed buffer allocation (injected by
+// standing in for malloc).
+#include "JvmHarness.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstddef>
+
+extern "C" void *__libc_malloc(size_t size);
+
+namespace {
+
+// Size of the one allocation the comparison makes: two 64 KiB blocks.
+constexpr size_t kCompareBuffersSize = 2 * 64 * 1024;
+// When set, the next allocation of that size on this thread fails. Other
+// threads (the JVM's) never see it.
+thread_local bool t_failCompareBuffers = false;
+
+} // namespace
+
+// Stands in for the C library's malloc for the whole test executable.
+extern "C" void *malloc(size_t size) noexcept
+{
+    if (t_failCompareBuffers && size == kCompareBuffersSize) {
+        t_failCompareBuffers = false;
+        return nullptr;
+    }
+    return __libc_malloc(size);
+}
+
+namespace {
+
+using namespace jvmtest;
+
+constexpr size_t kBlock = 64 * 1024;
+
+int OpenDescriptorCount()
+{
+    DIR *dir = opendir("/proc/self/fd");
+    int count = 0;
+    while (readdir(dir) != nullptr) {
+        ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+std::string Pattern(size_t size)
+{
+    std::string contents(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        contents[i] = static_cast<char>(i * 7 + i / kBlock);
+    }
+    return contents;
+}
+
+std::string WithLastByteChanged(std::string contents)
+{
+    contents.back() ^= 1;
+    return contents;
+}
+
+class CompareTest : public JvmTest {
+protected:
+    void TearDown() override
+    {
+        t_failCompareBuffers = false;
+        JvmTest::TearDown();
+    }
+
+    jboolean Compare(const std::string &file1, const std::string &file2, jobject monitor)
+    {
+        return natives::CompareByteByByte(JStr(file1.c_str()), JStr(file2.c_str()), monitor);
+    }
+
+    void ExpectException(const char *className, const char *message)
+    {
+        auto thrown = TakeException();
+        ASSERT_TRUE(thrown.has_value());
+        EXPECT_EQ(className, thrown->className);
+        EXPECT_EQ(message, thrown->message);
+    }
+
+    TempDir dir_;
+};
+
+struct ContentCase {
+    const char *name;
+    std::string contents1;
+    std::string contents2;
+    bool equal;
+    int monitorCalls;  // blocks compared before the answer
+};
+
+class CompareContentTest : public CompareTest, public ::testing::WithParamInterface<ContentCase> {};
+
+TEST_P(CompareContentTest, AnswerAndBlocksCompared)
+{
+    const ContentCase &c = GetParam();
+    std::string file1 = dir_.WriteFile("file1", c.contents1);
+    std::string file2 = dir_.WriteFile("file2", c.contents2);
+
+    jobject monitor = NewScriptedMonitor();
+    EXPECT_EQ(c.equal, Compare(file1, file2, monitor) == JNI_TRUE);
+    EXPECT_EQ(c.monitorCalls, MonitorCalls(monitor));
+    EXPECT_EQ(c.equal, Compare(file1, file2, nullptr) == JNI_TRUE);
+    EXPECT_FALSE(TakeException().has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, CompareContentTest,
+    ::testing::Values(
+        ContentCase{"BothEmpty", "", "", true, 1},
+        // A third pass reads nothing from either file.
+        ContentCase{"TwoFullBlocksEqual", Pattern(2 * kBlock), Pattern(2 * kBlock), true, 3},
+        ContentCase{"EqualPastABlock", Pattern(kBlock + 10), Pattern(kBlock + 10), true, 2},
+        ContentCase{"EmptyAndOneByte", "", "x", false, 0},
+        // The block whose lengths differ is neither compared nor reported.
+        ContentCase{"SecondIsOneByteLonger", Pattern(kBlock), Pattern(kBlock + 1), false, 1},
+        ContentCase{"FirstIsOneByteLonger", Pattern(kBlock + 1), Pattern(kBlock), false, 1},
+        ContentCase{"FirstIsOneBlockLonger", Pattern(2 * kBlock), Pattern(kBlock), false, 1},
+        ContentCase{"LastByteDiffers", Pattern(2 * kBlock + 3), WithLastByteChanged(Pattern(2 * kBlock + 3)),
+                    false, 3},
+        ContentCase{"LastByteOfAFullBlockDiffers", Pattern(kBlock), WithLastByteChanged(Pattern(kBlock)), false,
+                    1}),
+    [](const ::testing::TestParamInfo<ContentCase> &info) { return info.param.name; });
+
+TEST_F(CompareTest, FileWithItself)
+{
+    std::string file = dir_.WriteFile("file", Pattern(3 * kBlock + 17));
+    EXPECT_TRUE(Compare(file, file, nullptr));
+    EXPECT_FALSE(TakeException().has_value());
+}
+
+TEST_F(CompareTest, CancellationAnswersFalseWithoutException)
+{
+    std::string file1 = dir_.WriteFile("file1", Pattern(3 * kBlock));
+    std::string file2 = dir_.WriteFile("file2", Pattern(3 * kBlock));
+    jobject monitor = NewScriptedMonitor(2, 0);
+    EXPECT_FALSE(Compare(file1, file2, monitor));
+    EXPECT_FALSE(TakeException().has_value());
+    EXPECT_EQ(2, MonitorCalls(monitor));
+
+    // Also when the files are empty: the one pass still asks.
+    std::string empty = dir_.WriteFile("empty", "");
+    EXPECT_FALSE(Compare(empty, empty, NewScriptedMonitor(1, 0)));
+    EXPECT_FALSE(TakeException().has_value());
+}
+
+TEST_F(CompareTest, MonitorThatThrowsEndsTheComparison)
+{
+    std::string file = dir_.WriteFile("file", Pattern(2 * kBlock));
+    jobject monitor = NewScriptedMonitor(0, 2);
+    EXPECT_FALSE(Compare(file, file, monitor));
+    ExpectException("java.lang.IllegalStateException", "monitor failed");
+    EXPECT_EQ(2, MonitorCalls(monitor));
+}
+
+TEST_F(CompareTest, MissingFileInEitherPosition)
+{
+    std::string file = dir_.WriteFile("file", "x");
+    std::string missing = dir_ / "missing";
+    const int descriptors = OpenDescriptorCount();
+    EXPECT_FALSE(Compare(missing, file, nullptr));
+    ExpectException("java.io.IOException", "Path does not exist [2]");
+    EXPECT_FALSE(Compare(file, missing, nullptr));
+    ExpectException("java.io.IOException", "Path does not exist [2]");
+    EXPECT_EQ(descriptors, OpenDescriptorCount());
+}
+
+TEST_F(CompareTest, ReadErrorInEitherPosition)
+{
+    // A directory opens as a stream, and its first read fails with EISDIR,
+    // a number the error table has no description for.
+    std::string directory = dir_ / "directory";
+    ASSERT_EQ(0, mkdir(directory.c_str(), 0755));
+    std::string empty = dir_.WriteFile("empty", "");
+    std::string full = dir_.WriteFile("full", Pattern(kBlock));
+    const int descriptors = OpenDescriptorCount();
+
+    struct Case {
+        const char *name;
+        const std::string &file1;
+        const std::string &file2;
+    } cases[] = {{"file1", directory, full}, {"file2 after a short block", empty, directory},
+                 {"file2 after a full block", full, directory}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        jobject monitor = NewScriptedMonitor();
+        EXPECT_FALSE(Compare(c.file1, c.file2, monitor));
+        ExpectException("java.io.IOException", "Unknown [21]");
+        EXPECT_EQ(0, MonitorCalls(monitor));
+    }
+    EXPECT_EQ(descriptors, OpenDescriptorCount());
+}
+
+TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
+{
+    // Missing files: had either been opened first, its error would be thrown instead.
+    t_failCompareBuffers = true;
+    EXPECT_FALSE(Compare(dir_ / "missing1", dir_ / "missing2", nullptr));
+    ExpectException("java.lang.OutOfMemoryError", "Cannot allocate buffers for comparison");
+    EXPECT_FALSE(t_failCompareBuffers) << "the comparison made no allocation of its buffers' size";
+}
+
+TEST_F(CompareTest, NullPaths)
+{
+    EXPECT_FALSE(natives::CompareByteByByte(nullptr, JStr("/x"), nullptr));
+    ExpectException("java.lang.NullPointerException", "file1");
+    EXPECT_FALSE(natives::CompareByteByByte(JStr("/x"), nullptr, nullptr));
+    ExpectException("java.lang.NullPointerException", "file2");
+}
+
+} // namespace
