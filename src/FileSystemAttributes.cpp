@@ -189,6 +189,17 @@ jlong timeSpecToJavaTime(const struct timespec *ts, jboolean highHalves)
 
 namespace {
 
+// Whether a Java string begins with '.', read without converting the string.
+bool startsWithDot(JNIEnv *env, jstring name)
+{
+    if (env->GetStringLength(name) == 0) {
+        return false;
+    }
+    jchar first = 0;
+    env->GetStringRegion(name, 0, 1, &first);
+    return first == '.';
+}
+
 // A Java time as lutimes takes it. Truncating division gives a time before the
 // epoch with a sub-second part a negative microsecond part, which the kernel
 // refuses, so one second is borrowed: -1 ms becomes -1 s and 999000 us.
@@ -270,8 +281,7 @@ jstring readLinkTarget(JNIEnv *env, const char *path)
         JNU_ThrowIOException(env, "Link size is too big");
         return nullptr;
     }
-    target.get()[length] = '\0';
-    return env->NewStringUTF(target.get());
+    return basefs::newJavaString(env, target.get(), static_cast<size_t>(length));
 }
 
 } // namespace
@@ -291,15 +301,14 @@ Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(JNIEnv *env, jclass, j
         JNU_ThrowNullPointerException(env, "name");
         return nullptr;
     }
-    basefs::UtfChars pathChars(env, path);
+    basefs::JavaPath pathChars(env, path);
     if (pathChars.get() == nullptr) {
         return nullptr;
     }
-    basefs::UtfChars nameChars(env, name);
-    if (nameChars.get() == nullptr) {
-        return nullptr;
-    }
-    return GetFileInfoFromStat(env, pathChars.get(), name, nameChars.get(), infoMask, JNI_TRUE);
+    // Only the name's first character matters (the hidden test); reading it
+    // alone spares converting the whole name.
+    const char *nameStart = startsWithDot(env, name) ? "." : "";
+    return GetFileInfoFromStat(env, pathChars.get(), name, nameStart, infoMask, JNI_TRUE);
 }
 
 extern "C" JNIEXPORT void JNICALL
@@ -315,7 +324,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nSetFileInfo(JNIEnv *env, jclass, j
         JNU_ThrowNullPointerException(env, "path");
         return;
     }
-    basefs::UtfChars pathChars(env, path);
+    basefs::JavaPath pathChars(env, path);
     if (pathChars.get() == nullptr) {
         return;
     }
@@ -341,7 +350,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nReadSymbolicLink(JNIEnv *env, jcla
         JNU_ThrowNullPointerException(env, "path");
         return nullptr;
     }
-    basefs::UtfChars pathChars(env, path);
+    basefs::JavaPath pathChars(env, path);
     if (pathChars.get() == nullptr) {
         return nullptr;
     }
@@ -364,11 +373,11 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCreateSymbolicLink(JNIEnv *env, jc
         JNU_ThrowNullPointerException(env, "path to target");
         return;
     }
-    basefs::UtfChars linkChars(env, linkPath);
+    basefs::JavaPath linkChars(env, linkPath);
     if (linkChars.get() == nullptr) {
         return;
     }
-    basefs::UtfChars targetChars(env, targetPath);
+    basefs::JavaPath targetChars(env, targetPath);
     if (targetChars.get() == nullptr) {
         return;
     }

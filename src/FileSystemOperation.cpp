@@ -214,11 +214,11 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         JNU_ThrowNullPointerException(env, "dst path");
         return 0;
     }
-    basefs::UtfChars srcChars(env, src);
+    basefs::JavaPath srcChars(env, src);
     if (srcChars.get() == nullptr) {
         return 0;
     }
-    basefs::UtfChars dstChars(env, dst);
+    basefs::JavaPath dstChars(env, dst);
     if (dstChars.get() == nullptr) {
         return 0;
     }
@@ -273,11 +273,11 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(JNIEnv *env, jcl
         JNU_ThrowNullPointerException(env, "file2");
         return JNI_FALSE;
     }
-    basefs::UtfChars file1Chars(env, file1);
+    basefs::JavaPath file1Chars(env, file1);
     if (file1Chars.get() == nullptr) {
         return JNI_FALSE;
     }
-    basefs::UtfChars file2Chars(env, file2);
+    basefs::JavaPath file2Chars(env, file2);
     if (file2Chars.get() == nullptr) {
         return JNI_FALSE;
     }

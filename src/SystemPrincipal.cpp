@@ -7,6 +7,7 @@
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
 #include <algorithm>
+#include <cstring>
 #include <grp.h>
 #include <memory>
 #include <new>
@@ -97,7 +98,8 @@ jobject newPrincipal(JNIEnv *env, jobject owner, jint id)
         JNU_ThrowIOException(env, Lookup::kNoEntryMessage);
         return nullptr;
     }
-    basefs::LocalRef<jstring> name(env, env->NewStringUTF(Lookup::name(*found)));
+    const char *entryName = Lookup::name(*found);
+    basefs::LocalRef<jstring> name(env, basefs::newJavaString(env, entryName, std::strlen(entryName)));
     if (name.get() == nullptr) {
         return nullptr; // the JVM's OutOfMemoryError is pending
     }
