@@ -26,4 +26,10 @@ TEST_F(UninitializedTest, GetFileInfo)
     ExpectNotInitialized();
 }
 
+TEST_F(UninitializedTest, ListFileInfos)
+{
+    EXPECT_EQ(nullptr, natives::ListFileInfos(nullptr, 0, nullptr, 0));
+    ExpectNotInitialized();
+}
+
 } // namespace
