@@ -90,6 +90,13 @@ BASEFS_EXPORT void JNU_ThrowIOException(JNIEnv *env, const char *message);
 BASEFS_EXPORT void JNU_ThrowInterruptedIOException(JNIEnv *env, const char *message);
 BASEFS_EXPORT void JNU_ThrowUnsupportedOperationException(JNIEnv *env, const char *message);
 
+/*
+ * Copies the first count elements of src into dst at the same indexes, deleting
+ * each element's local reference as it goes. Returns 1 when all were copied
+ * (also for a count of 0 or less), 0 with an exception pending otherwise.
+ */
+BASEFS_EXPORT jint JNU_CopyObjectArray(JNIEnv *env, jobjectArray dst, jobjectArray src, jint count);
+
 /* Throws java.io.IOException "<description> [<error>]"; the path is not part of the message. */
 BASEFS_EXPORT void throwExceptionFromError(JNIEnv *env, int error, const char *path);
 /* The same for the current value of errno. */

@@ -3,3 +3,245 @@
 #include "FileSystemInternal.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+constexpr jsize kInitialCapacity = 16;
+// Longest full path an entry is examined at, and its buffer with the terminating NUL.
+constexpr size_t kMaxFullPathLength = 4096;
+constexpr size_t kFullPathBufferSize = kMaxFullPathLength + 1;
+
+// The directory path as the caller gave it, followed directly by one entry
+// name at a time: the caller's path ends with a separator, none is inserted.
+class EntryPath : basefs::NonCopyable {
+public:
+    explicit EntryPath(const char *directory) : directoryLength_(std::strlen(directory))
+    {
+        if (directoryLength_ <= kMaxFullPathLength) {
+            std::memcpy(chars_, directory, directoryLength_);
+        }
+    }
+
+    // The full path of the entry `name`, or null when it would not fit.
+    const char *join(const char *name)
+    {
+        const size_t nameLength = std::strlen(name);
+        if (directoryLength_ > kMaxFullPathLength || nameLength > kMaxFullPathLength - directoryLength_) {
+            return nullptr;
+        }
+        std::memcpy(chars_ + directoryLength_, name, nameLength + 1);
+        return chars_;
+    }
+
+private:
+    size_t directoryLength_;
+    char chars_[kFullPathBufferSize];
+};
+
+bool isDotOrDotDot(const char *name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// The reduced record of an entry that cannot be examined: always a plain
+// FileInfo, typed from the directory entry alone, size and time 0.
+// Returns null with the JVM's exception pending when construction fails.
+jobject fallbackRecord(JNIEnv *env, jstring name, unsigned char entryType)
+{
+    jint attributes = 0;
+    if (entryType == DT_DIR) {
+        attributes = ATTR_DIRECTORY;
+    } else if (entryType == DT_LNK) {
+        attributes = ATTR_SYMLINK;
+    }
+    const jlong size = 0;
+    const jlong modified = 0;
+    return env->NewObject(g_ClassFileInfo, g_MethodFileInfoConstruct, name, attributes, size, modified);
+}
+
+// The record of one entry, examined with lstat at its full path, or the
+// fallback record when it cannot be examined. Returns null only with an
+// exception pending.
+jobject entryRecord(JNIEnv *env, EntryPath &path, const dirent *entry, jstring name, jint infoMask)
+{
+    const char *fullPath = path.join(entry->d_name);
+    if (fullPath != nullptr) {
+        jobject record = GetFileInfoFromStat(env, fullPath, name, entry->d_name, infoMask, JNI_FALSE);
+        // Null with an exception pending means the JVM could not build the record.
+        if (record != nullptr || env->ExceptionCheck()) {
+            return record;
+        }
+    }
+    return fallbackRecord(env, name, entry->d_type);
+}
+
+// Per-call state of one listing.
+struct Listing {
+    JNIEnv *env;
+    DIR *dir;
+    EntryPath &path;
+    jint infoMask;
+    jobject monitor;                         // or null
+    jint checkInterval;
+    basefs::LocalRef<jobjectArray> &records; // the working array
+    jsize capacity = kInitialCapacity;
+    jsize count = 0;
+    jint entriesSinceCheck = 0;              // "." and ".." not counted
+    bool stopRequested = false;
+    int readError = 0;
+};
+
+enum class ListingEnd { Complete, ReadError, ExceptionPending };
+
+// Replaces the working array by one of twice its capacity holding the same
+// records. Returns false with an exception pending.
+bool grow(Listing &listing)
+{
+    JNIEnv *env = listing.env;
+    // Doubling past 2^30 would overflow; the JVM refuses arrays that large anyway.
+    const jsize capacity = listing.capacity > INT_MAX / 2 ? INT_MAX : listing.capacity * 2;
+    basefs::LocalRef<jobjectArray> grown(env, env->NewObjectArray(capacity, g_ClassFileInfo, nullptr));
+    if (grown.get() == nullptr) {
+        return false;
+    }
+    if (!JNU_CopyObjectArray(env, grown.get(), listing.records.get(), listing.count)) {
+        return false;
+    }
+    listing.records.reset(grown.release());
+    listing.capacity = capacity;
+    return true;
+}
+
+// Appends one record to the working array. Returns false with an exception
+// pending (a failed growth, or an element the array cannot hold).
+bool store(Listing &listing, jobject record)
+{
+    if (listing.count == listing.capacity && !grow(listing)) {
+        return false;
+    }
+    listing.env->SetObjectArrayElement(listing.records.get(), listing.count, record);
+    if (listing.env->ExceptionCheck()) {
+        return false;
+    }
+    ++listing.count;
+    return true;
+}
+
+// Asks the monitor whether to stop, once every checkInterval entries. Returns
+// false with the monitor's exception pending.
+bool checkCanceled(Listing &listing)
+{
+    if (listing.monitor == nullptr || listing.entriesSinceCheck < listing.checkInterval) {
+        return true;
+    }
+    listing.entriesSinceCheck = 0;
+    listing.stopRequested =
+        listing.env->CallBooleanMethod(listing.monitor, g_MethodMonitorCancel) == JNI_TRUE;
+    return !listing.env->ExceptionCheck();
+}
+
+// Lists one entry: its name string, its record, storing it and the cancel
+// check. The entry's local references are gone when it returns, so a
+// directory of any size stays within the JVM's local-reference capacity.
+// Returns false with an exception pending.
+bool listEntry(Listing &listing, const dirent *entry)
+{
+    JNIEnv *env = listing.env;
+    ++listing.entriesSinceCheck;
+    basefs::LocalRef<jstring> name(env, env->NewStringUTF(entry->d_name));
+    if (name.get() == nullptr) {
+        return false;
+    }
+    basefs::LocalRef<jobject> record(env, entryRecord(env, listing.path, entry, name.get(), listing.infoMask));
+    if (record.get() == nullptr) {
+        return false;
+    }
+    return store(listing, record.get()) && checkCanceled(listing);
+}
+
+// Reads the directory to its end, or until the monitor asks to stop (the
+// stop takes effect at the next read) or an exception is pending. A read
+// error leaves its number in readError.
+ListingEnd readEntries(Listing &listing)
+{
+    for (;;) {
+        // readdir leaves errno alone at the end of the directory.
+        errno = 0;
+        const dirent *entry = readdir(listing.dir);
+        if (entry == nullptr) {
+            listing.readError = errno;
+            return listing.readError == 0 ? ListingEnd::Complete : ListingEnd::ReadError;
+        }
+        if (listing.stopRequested) {
+            return ListingEnd::Complete;
+        }
+        if (isDotOrDotDot(entry->d_name)) {
+            continue;
+        }
+        if (!listEntry(listing, entry)) {
+            return ListingEnd::ExceptionPending;
+        }
+    }
+}
+
+// A fresh array of exactly the records stored. Returns null with an
+// exception pending.
+jobjectArray exactRecords(JNIEnv *env, jobjectArray records, jsize count)
+{
+    basefs::LocalRef<jobjectArray> result(env, env->NewObjectArray(count, g_ClassFileInfo, nullptr));
+    if (result.get() == nullptr) {
+        return nullptr;
+    }
+    if (!JNU_CopyObjectArray(env, result.get(), records, count)) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+} // namespace
+
+extern "C" JNIEXPORT jobjectArray JNICALL
+Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass, jstring path, jint infoMask,
+                                                            jobject monitor, jint checkInterval)
+{
+    if (!basefs::ensureInitialized(env)) {
+        return nullptr;
+    }
+    if (path == nullptr) {
+        JNU_ThrowNullPointerException(env, "path");
+        return nullptr;
+    }
+    basefs::UtfChars pathChars(env, path);
+    if (pathChars.get() == nullptr) {
+        JNU_ThrowIllegalArgumentException(env, "Invalid input path");
+        return nullptr;
+    }
+    basefs::UniqueDir dir(opendir(pathChars.get()));
+    if (dir.get() == nullptr) {
+        throwExceptionFromErrNo(env, pathChars.get());
+        return nullptr;
+    }
+    basefs::LocalRef<jobjectArray> records(env, env->NewObjectArray(kInitialCapacity, g_ClassFileInfo, nullptr));
+    if (records.get() == nullptr) {
+        return nullptr;
+    }
+
+    EntryPath entryPath(pathChars.get());
+    Listing listing{env, dir.get(), entryPath, infoMask, monitor, checkInterval, records};
+    const ListingEnd end = readEntries(listing);
+    dir.close();
+    switch (end) {
+    case ListingEnd::ReadError:
+        // The records gathered so far are dropped.
+        throwExceptionFromError(env, listing.readError, pathChars.get());
+        return nullptr;
+    case ListingEnd::ExceptionPending:
+        return nullptr;
+    case ListingEnd::Complete:
+        break;
+    }
+    return exactRecords(env, records.get(), listing.count);
+}

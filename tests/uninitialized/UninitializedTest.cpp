@@ -68,4 +68,10 @@ TEST_F(UninitializedTest, CompareByteByByte)
     ExpectNotInitialized();
 }
 
+TEST_F(UninitializedTest, ListFileInfos)
+{
+    EXPECT_EQ(nullptr, natives::ListFileInfos(nullptr, 0, nullptr, 0));
+    ExpectNotInitialized();
+}
+
 } // namespace
