@@ -94,6 +94,32 @@ mode_t modeFromAttributes(jint attributes)
     return mode;
 }
 
+jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask)
+{
+    jint attributes = hidden ? ATTR_HIDDEN : 0;
+    jlong size = st.st_size;
+    if (S_ISDIR(st.st_mode)) {
+        attributes |= ATTR_DIRECTORY;
+        size = 0; // what a file system reports for a directory is not a content size
+    } else if (S_ISLNK(st.st_mode)) {
+        attributes |= ATTR_SYMLINK;
+    }
+    attributes |= attributesFromMode(st.st_mode);
+    const jlong modified = static_cast<jlong>(st.st_mtime) * kMillisPerSecond;
+
+    if ((infoMask & INFO_EXTENDED_RECORD_MASK) == 0) {
+        return env->NewObject(g_ClassFileInfo, g_MethodFileInfoConstruct, name, attributes,
+                              size, modified);
+    }
+    const jlong accessed =
+        (infoMask & INFO_ACCESSED) != 0 ? static_cast<jlong>(st.st_atime) * kMillisPerSecond : 0;
+    const jlong fourthTime = 0; // Linux keeps no creation time that lstat reports
+    const jint owner = (infoMask & INFO_OWNER) != 0 ? static_cast<jint>(st.st_uid) : 0;
+    const jint group = (infoMask & INFO_GROUP) != 0 ? static_cast<jint>(st.st_gid) : 0;
+    return env->NewObject(g_ClassFileInfoEx, g_MethodFileInfoExConstruct, name, attributes, size,
+                          modified, accessed, fourthTime, owner, group);
+}
+
 } // namespace basefs
 
 extern "C" {
@@ -120,29 +146,7 @@ jobject GetFileInfoFromStat(JNIEnv *env, const char *fullPath, jstring name,
         }
         return nullptr;
     }
-
-    jint attributes = nameChars[0] == '.' ? ATTR_HIDDEN : 0;
-    jlong size = st.st_size;
-    if (S_ISDIR(st.st_mode)) {
-        attributes |= ATTR_DIRECTORY;
-        size = 0; // what a file system reports for a directory is not a content size
-    } else if (S_ISLNK(st.st_mode)) {
-        attributes |= ATTR_SYMLINK;
-    }
-    attributes |= basefs::attributesFromMode(st.st_mode);
-    const jlong modified = static_cast<jlong>(st.st_mtime) * kMillisPerSecond;
-
-    if ((infoMask & INFO_EXTENDED_RECORD_MASK) == 0) {
-        return env->NewObject(g_ClassFileInfo, g_MethodFileInfoConstruct, name, attributes,
-                              size, modified);
-    }
-    const jlong accessed =
-        (infoMask & INFO_ACCESSED) != 0 ? static_cast<jlong>(st.st_atime) * kMillisPerSecond : 0;
-    const jlong fourthTime = 0; // Linux keeps no creation time that lstat reports
-    const jint owner = (infoMask & INFO_OWNER) != 0 ? static_cast<jint>(st.st_uid) : 0;
-    const jint group = (infoMask & INFO_GROUP) != 0 ? static_cast<jint>(st.st_gid) : 0;
-    return env->NewObject(g_ClassFileInfoEx, g_MethodFileInfoExConstruct, name, attributes, size,
-                          modified, accessed, fourthTime, owner, group);
+    return basefs::newFileInfo(env, st, name, nameChars[0] == '.', infoMask);
 }
 
 void javaTimeToTimeVal(jlong ms, struct timeval *tv)

@@ -42,6 +42,11 @@ jint attributesFromMode(mode_t mode);
 // type, hidden and all other attribute bits are ignored.
 mode_t modeFromAttributes(jint attributes);
 
+// A new FileInfo (or FileInfoEx when infoMask asks for one) of the file whose
+// status is st, named by the caller's own string object. Returns null with
+// the JVM's exception pending when construction fails.
+jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask);
+
 // Repeats a system call for as long as it fails with EINTR.
 template <typename Call>
 auto restartable(Call call) -> decltype(call())
@@ -158,11 +163,12 @@ private:
     DIR *dir_;
 };
 
-// A malloc'ed buffer freed on scope exit.
+// A malloc'ed buffer freed on scope exit; a count of 0 allocates nothing.
 template <typename T>
 class HeapBuffer : NonCopyable {
 public:
-    explicit HeapBuffer(size_t count) : data_(static_cast<T *>(std::malloc(count * sizeof(T)))) {}
+    explicit HeapBuffer(size_t count)
+        : data_(count > 0 ? static_cast<T *>(std::malloc(count * sizeof(T))) : nullptr) {}
     ~HeapBuffer() { std::free(data_); }
     T *get() const { return data_; }
 

@@ -6,39 +6,58 @@
 
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
 constexpr jsize kInitialCapacity = 16;
-// Longest full path an entry is examined at, and its buffer with the terminating NUL.
-constexpr size_t kMaxFullPathLength = 4096;
-constexpr size_t kFullPathBufferSize = kMaxFullPathLength + 1;
+// The kernel refuses a path of this many bytes or more (ENAMETOOLONG).
+constexpr size_t kPathMax = PATH_MAX;
 
-// The directory path as the caller gave it, followed directly by one entry
-// name at a time: the caller's path ends with a separator, none is inserted.
-class EntryPath : basefs::NonCopyable {
+// Examines the entries of one open directory as lstat would at the directory
+// path followed directly by the entry name (no separator is inserted, so the
+// caller's path normally ends with one).
+class EntryExaminer : basefs::NonCopyable {
 public:
-    explicit EntryPath(const char *directory) : directoryLength_(std::strlen(directory))
+    EntryExaminer(const char *directory, size_t directoryLength, int directoryFd)
+        : directory_(directory), directoryLength_(directoryLength), directoryFd_(directoryFd),
+          relative_(directoryLength > 0 && directory[directoryLength - 1] == '/'),
+          joined_(relative_ ? 0 : kPathMax)
     {
-        if (directoryLength_ <= kMaxFullPathLength) {
-            std::memcpy(chars_, directory, directoryLength_);
+        if (joined_.get() != nullptr && directoryLength_ < kPathMax) {
+            std::memcpy(joined_.get(), directory_, directoryLength_);
         }
     }
 
-    // The full path of the entry `name`, or null when it would not fit.
-    const char *join(const char *name)
+    // False when a buffer for joined paths was needed and could not be allocated.
+    bool ready() const { return relative_ || joined_.get() != nullptr; }
+
+    // The status of the entry `name` itself (a link is not followed); false
+    // when it cannot be examined.
+    bool examine(const char *name, size_t nameLength, struct stat *st) const
     {
-        const size_t nameLength = std::strlen(name);
-        if (directoryLength_ > kMaxFullPathLength || nameLength > kMaxFullPathLength - directoryLength_) {
-            return nullptr;
+        // A joined path the kernel would refuse is refused here too, although
+        // the short name alone could be examined.
+        if (nameLength >= kPathMax - directoryLength_ || directoryLength_ >= kPathMax) {
+            return false;
         }
-        std::memcpy(chars_ + directoryLength_, name, nameLength + 1);
-        return chars_;
+        // With a trailing separator the joined path names the entry of this
+        // very directory: examining it relative to the open directory spares
+        // the kernel walking the whole path again for every entry.
+        if (relative_) {
+            return fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
+        }
+        std::memcpy(joined_.get() + directoryLength_, name, nameLength + 1);
+        return lstat(joined_.get(), st) == 0;
     }
 
 private:
+    const char *directory_;
     size_t directoryLength_;
-    char chars_[kFullPathBufferSize];
+    int directoryFd_;
+    bool relative_;
+    basefs::HeapBuffer<char> joined_; // only for a path without the trailing separator
 };
 
 bool isDotOrDotDot(const char *name)
@@ -62,18 +81,14 @@ jobject fallbackRecord(JNIEnv *env, jstring name, unsigned char entryType)
     return env->NewObject(g_ClassFileInfo, g_MethodFileInfoConstruct, name, attributes, size, modified);
 }
 
-// The record of one entry, examined with lstat at its full path, or the
-// fallback record when it cannot be examined. Returns null only with an
-// exception pending.
-jobject entryRecord(JNIEnv *env, EntryPath &path, const dirent *entry, jstring name, jint infoMask)
+// The record of one entry, or the fallback record when it cannot be
+// examined. Returns null only with an exception pending.
+jobject entryRecord(JNIEnv *env, const EntryExaminer &examiner, const dirent *entry, size_t nameLength,
+                    jstring name, jint infoMask)
 {
-    const char *fullPath = path.join(entry->d_name);
-    if (fullPath != nullptr) {
-        jobject record = GetFileInfoFromStat(env, fullPath, name, entry->d_name, infoMask, JNI_FALSE);
-        // Null with an exception pending means the JVM could not build the record.
-        if (record != nullptr || env->ExceptionCheck()) {
-            return record;
-        }
+    struct stat st;
+    if (examiner.examine(entry->d_name, nameLength, &st)) {
+        return basefs::newFileInfo(env, st, name, entry->d_name[0] == '.', infoMask);
     }
     return fallbackRecord(env, name, entry->d_type);
 }
@@ -82,7 +97,7 @@ jobject entryRecord(JNIEnv *env, EntryPath &path, const dirent *entry, jstring n
 struct Listing {
     JNIEnv *env;
     DIR *dir;
-    EntryPath &path;
+    const EntryExaminer &examiner;
     jint infoMask;
     jobject monitor;                         // or null
     jint checkInterval;
@@ -151,11 +166,13 @@ bool listEntry(Listing &listing, const dirent *entry)
 {
     JNIEnv *env = listing.env;
     ++listing.entriesSinceCheck;
-    basefs::LocalRef<jstring> name(env, env->NewStringUTF(entry->d_name));
+    const size_t nameLength = std::strlen(entry->d_name);
+    basefs::LocalRef<jstring> name(env, basefs::newJavaString(env, entry->d_name, nameLength));
     if (name.get() == nullptr) {
         return false;
     }
-    basefs::LocalRef<jobject> record(env, entryRecord(env, listing.path, entry, name.get(), listing.infoMask));
+    basefs::LocalRef<jobject> record(
+        env, entryRecord(env, listing.examiner, entry, nameLength, name.get(), listing.infoMask));
     if (record.get() == nullptr) {
         return false;
     }
@@ -214,7 +231,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
         JNU_ThrowNullPointerException(env, "path");
         return nullptr;
     }
-    basefs::UtfChars pathChars(env, path);
+    basefs::JavaPath pathChars(env, path);
     if (pathChars.get() == nullptr) {
         JNU_ThrowIllegalArgumentException(env, "Invalid input path");
         return nullptr;
@@ -229,8 +246,12 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
         return nullptr;
     }
 
-    EntryPath entryPath(pathChars.get());
-    Listing listing{env, dir.get(), entryPath, infoMask, monitor, checkInterval, records};
+    const EntryExaminer examiner(pathChars.get(), pathChars.length(), dirfd(dir.get()));
+    if (!examiner.ready()) {
+        JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for path");
+        return nullptr;
+    }
+    Listing listing{env, dir.get(), examiner, infoMask, monitor, checkInterval, records};
     const ListingEnd end = readEntries(listing);
     dir.close();
     switch (end) {
