@@ -161,9 +161,38 @@ jstring decodeToString(JNIEnv *env, const char *bytes, size_t count, jchar *unit
     return env->NewString(units, static_cast<jsize>(length));
 }
 
+// java.lang.System.arraycopy, which moves a whole range of references in one
+// call; JNI itself copies object arrays one element (three calls) at a time.
+jclass g_ClassSystem = nullptr;
+jmethodID g_MethodArrayCopy = nullptr;
+
+// Resolves System.arraycopy. Returns false with the JVM's exception pending,
+// except when NewGlobalRef fails, which throws nothing.
+bool initArrayCopy(JNIEnv *env)
+{
+    basefs::LocalRef<jclass> cls(env, env->FindClass("java/lang/System"));
+    if (cls.get() == nullptr) {
+        return false;
+    }
+    jmethodID method =
+        env->GetStaticMethodID(cls.get(), "arraycopy", "(Ljava/lang/Object;ILjava/lang/Object;II)V");
+    if (method == nullptr) {
+        return false;
+    }
+    g_ClassSystem = static_cast<jclass>(env->NewGlobalRef(cls.get()));
+    g_MethodArrayCopy = method;
+    return g_ClassSystem != nullptr;
+}
+
 } // namespace
 
 namespace basefs {
+
+bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize count)
+{
+    env->CallStaticVoidMethod(g_ClassSystem, g_MethodArrayCopy, src, 0, dst, 0, count);
+    return !env->ExceptionCheck();
+}
 
 bool ensureInitialized(JNIEnv *env)
 {
@@ -230,5 +259,6 @@ Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
             return;
         }
     }
-    __atomic_store_n(&g_InitRes, INIT_READY, __ATOMIC_RELEASE);
+    const bool ready = initArrayCopy(env);
+    __atomic_store_n(&g_InitRes, ready ? INIT_READY : INIT_FAILED, __ATOMIC_RELEASE);
 }

@@ -47,6 +47,10 @@ mode_t modeFromAttributes(jint attributes);
 // the JVM's exception pending when construction fails.
 jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask);
 
+// Copies the first count elements of src into dst in one call. Returns false
+// with an exception pending (an element dst cannot hold, an index past the end).
+bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize count);
+
 // Repeats a system call for as long as it fails with EINTR.
 template <typename Call>
 auto restartable(Call call) -> decltype(call())
@@ -64,26 +68,6 @@ struct NonCopyable {
     NonCopyable() = default;
     NonCopyable(const NonCopyable &) = delete;
     NonCopyable &operator=(const NonCopyable &) = delete;
-};
-
-// The modified-UTF-8 characters of a Java string, released on scope exit.
-// On failure get() is null and the JVM's exception is pending.
-class UtfChars : NonCopyable {
-public:
-    UtfChars(JNIEnv *env, jstring string)
-        : env_(env), string_(string), chars_(env->GetStringUTFChars(string, nullptr)) {}
-    ~UtfChars()
-    {
-        if (chars_ != nullptr) {
-            env_->ReleaseStringUTFChars(string_, chars_);
-        }
-    }
-    const char *get() const { return chars_; }
-
-private:
-    JNIEnv *env_;
-    jstring string_;
-    const char *chars_;
 };
 
 // A JNI local reference deleted on scope exit (unless released to the caller).

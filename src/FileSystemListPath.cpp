@@ -122,7 +122,7 @@ bool grow(Listing &listing)
     if (grown.get() == nullptr) {
         return false;
     }
-    if (!JNU_CopyObjectArray(env, grown.get(), listing.records.get(), listing.count)) {
+    if (!basefs::copyArrayElements(env, grown.get(), listing.records.get(), listing.count)) {
         return false;
     }
     listing.records.reset(grown.release());
@@ -212,7 +212,7 @@ jobjectArray exactRecords(JNIEnv *env, jobjectArray records, jsize count)
     if (result.get() == nullptr) {
         return nullptr;
     }
-    if (!JNU_CopyObjectArray(env, result.get(), records, count)) {
+    if (!basefs::copyArrayElements(env, result.get(), records, count)) {
         return nullptr;
     }
     return result.release();

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 
 namespace {
@@ -93,6 +94,32 @@ TEST_F(FileNameTest, BytesThatAreNotUtf8)
     ExpectNoException();
     ASSERT_NE(nullptr, read);
     EXPECT_EQ(kLatin1Name, StdStr16(read));
+}
+
+// A listing names every entry with a string that, passed back inside its
+// directory's path, finds the same file.
+TEST_F(FileNameTest, ListedNamesFindTheirFilesAgain)
+{
+    NioCreate(Dir() + kEmojiName, "emoji");
+    dir_.WriteFile(kLatin1Bytes, "latin-1");
+    dir_.WriteFile("plain", "p");
+
+    jobjectArray listed = natives::ListFileInfos(JStr16(Dir()), 0, nullptr, 0);
+    ExpectNoException();
+    ASSERT_NE(nullptr, listed);
+    std::map<std::u16string, jlong> sizes;
+    for (jsize i = 0; i < env()->GetArrayLength(listed); ++i) {
+        jobject record = env()->GetObjectArrayElement(listed, i);
+        jstring name = RecordName(record);
+        std::u16string text = StdStr16(name);
+        sizes[text] = ReadRecord(record).size;
+
+        jobject again = natives::GetFileInfo(JStr16(Dir() + text), name, 0);
+        ExpectNoException();
+        ASSERT_NE(nullptr, again);
+        EXPECT_EQ(sizes[text], ReadRecord(again).size);
+    }
+    EXPECT_EQ((std::map<std::u16string, jlong>{{kEmojiName, 5}, {kLatin1Name, 7}, {u"plain", 1}}), sizes);
 }
 
 // Characters of the Basic Multilingual Plane keep the bytes that modified
