@@ -1,0 +1,95 @@
+#!/bin/sh
+# The basefs command-line tool used as a person would: real files in a fresh
+# directory, output and exit status checked. Usage: cli_test.sh LAUNCHER
+set -u
+basefs=$(readlink -f "$1")
+umask 022
+work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 2
+passed=0
+failed=0
+
+# expect NAME STATUS PATTERN COMMAND...: COMMAND exits with STATUS and its
+# output (stdout and stderr) matches the extended regular expression PATTERN.
+expect() {
+    name=$1 status=$2 pattern=$3
+    shift 3
+    output=$("$@" 2>&1)
+    actual=$?
+    if [ "$actual" -eq "$status" ] && printf '%s\n' "$output" | grep -Eq -- "$pattern"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED: %s (status %s, expected %s)\n%s\n' "$name" "$actual" "$status" "$output"
+    fi
+}
+
+# exactly NAME EXPECTED COMMAND...: COMMAND succeeds and prints exactly EXPECTED.
+exactly() {
+    name=$1 expected=$2
+    shift 2
+    output=$("$@" 2>&1)
+    actual=$?
+    if [ "$actual" -eq 0 ] && [ "$output" = "$expected" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED: %s (status %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$expected" "$output"
+    fi
+}
+
+mkdir dir
+printf 'hello' > dir/plain.txt
+printf 'secret' > dir/.hidden
+mkdir dir/sub
+ln -s plain.txt dir/link
+
+exactly "ls lists the visible names, sorted" "$(printf 'link\nplain.txt\nsub')" "$basefs" ls dir
+exactly "ls -a shows dot files" "$(printf '.hidden\nlink\nplain.txt\nsub')" "$basefs" ls -a dir
+expect "ls -l mode, owner and size" 0 '^-rw-r--r-- root +root +5 [0-9-]+ [0-9:]+ plain\.txt$' "$basefs" ls -l dir
+expect "ls -l directory" 0 '^drwxr-xr-x .* sub$' "$basefs" ls -l dir
+expect "ls -l link target" 0 '^lrwxrwxrwx .* link -> plain\.txt$' "$basefs" ls -l dir
+expect "ls -ln numeric IDs" 0 '^-rw-r--r-- 0 +0 +5 ' "$basefs" ls -ln dir
+expect "ls of a missing directory" 1 "^basefs: cannot access 'missing': Path does not exist \[2\]$" "$basefs" ls missing
+expect "ls of a file lists the file" 0 '^dir/plain\.txt$' "$basefs" ls dir/plain.txt
+
+expect "touch creates and sets a date" 0 '' "$basefs" touch -d '2001-02-03 04:05:06' dir/new
+expect "stat shows the time set" 0 'Modify: 2001-02-03 04:05:06' "$basefs" stat dir/new
+expect "touch -a keeps the modification time" 0 '' "$basefs" touch -a -d @0 dir/new
+expect "stat after touch -a" 0 'Modify: 2001-02-03 04:05:06' "$basefs" stat dir/new
+expect "touch with a bad date" 2 "invalid date format 'yesterday'" "$basefs" touch -d yesterday dir/new
+
+expect "chmod sets set-uid and sticky" 0 '' "$basefs" chmod 5755 dir/new
+expect "stat shows the mode" 0 'Mode: \(5755/-rwsr-xr-t\)' "$basefs" stat dir/new
+expect "chmod with a bad mode" 2 "invalid mode: '9'" "$basefs" chmod 9 dir/new
+expect "chmod of a missing file" 1 "^basefs: cannot change permissions of 'nope': Path does not exist \[2\]$" \
+    "$basefs" chmod 644 nope
+
+expect "ln -s creates a link" 0 '' "$basefs" ln -s some/target dir/made
+expect "readlink reads it" 0 '^some/target$' "$basefs" readlink dir/made
+expect "ln -s onto an existing path" 1 "Path already exists \[17\]" "$basefs" ln -s x dir/made
+expect "readlink of a plain file" 1 "The file is not a symbolic link" "$basefs" readlink dir/plain.txt
+
+expect "user 0" 0 '^0 root$' "$basefs" user 0
+expect "group 0" 0 '^0 root$' "$basefs" group 0
+expect "user without an entry" 1 "User does not exist" "$basefs" user 3999999999
+
+head -c 3000000 /dev/urandom > big
+expect "cp copies" 0 '' "$basefs" cp big copy
+expect "cmp of identical files" 0 '' "$basefs" cmp big copy
+expect "cp -n refuses an existing target" 1 "^basefs: cannot copy 'big' to 'copy': Path already exists \[17\]$" \
+    "$basefs" cp -n big copy
+expect "cp into a directory" 0 '' "$basefs" cp big dir
+expect "cmp of the copy in the directory" 0 '' "$basefs" cmp big dir/big
+printf 'x' >> copy
+expect "cmp of different files" 1 '^big copy differ$' "$basefs" cmp big copy
+expect "cmp of a missing file" 2 "Path does not exist \[2\]" "$basefs" cmp big missing
+
+# The launcher decodes names as UTF-8 whatever the caller's locale.
+printf 'e' > "dir/smile-$(printf '\360\237\230\200').txt"
+expect "names outside the BMP in the C locale" 0 "^smile-$(printf '\360\237\230\200')\.txt$" env LC_ALL=C "$basefs" ls dir
+expect "unknown command" 2 "unknown command 'frob'" "$basefs" frob
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
