@@ -162,26 +162,38 @@ jstring decodeToString(JNIEnv *env, const char *bytes, size_t count, jchar *unit
 }
 
 // java.lang.System.arraycopy, which moves a whole range of references in one
-// call; JNI itself copies object arrays one element (three calls) at a time.
+// call (JNI itself copies object arrays one element, three calls, at a time),
+// and java.util.Arrays.fill, which empties a discarded array in one call.
 jclass g_ClassSystem = nullptr;
 jmethodID g_MethodArrayCopy = nullptr;
+jclass g_ClassArrays = nullptr;
+jmethodID g_MethodArrayFill = nullptr;
 
-// Resolves System.arraycopy. Returns false with the JVM's exception pending,
-// except when NewGlobalRef fails, which throws nothing.
-bool initArrayCopy(JNIEnv *env)
+// Resolves one static method into a pair of file-local globals. Returns false
+// with the JVM's exception pending, except when NewGlobalRef fails, which
+// throws nothing.
+bool initStaticMethod(JNIEnv *env, const char *className, const char *name, const char *signature,
+                      jclass *outClass, jmethodID *outMethod)
 {
-    basefs::LocalRef<jclass> cls(env, env->FindClass("java/lang/System"));
+    basefs::LocalRef<jclass> cls(env, env->FindClass(className));
     if (cls.get() == nullptr) {
         return false;
     }
-    jmethodID method =
-        env->GetStaticMethodID(cls.get(), "arraycopy", "(Ljava/lang/Object;ILjava/lang/Object;II)V");
+    jmethodID method = env->GetStaticMethodID(cls.get(), name, signature);
     if (method == nullptr) {
         return false;
     }
-    g_ClassSystem = static_cast<jclass>(env->NewGlobalRef(cls.get()));
-    g_MethodArrayCopy = method;
-    return g_ClassSystem != nullptr;
+    *outClass = static_cast<jclass>(env->NewGlobalRef(cls.get()));
+    *outMethod = method;
+    return *outClass != nullptr;
+}
+
+bool initArrayHelpers(JNIEnv *env)
+{
+    return initStaticMethod(env, "java/lang/System", "arraycopy", "(Ljava/lang/Object;ILjava/lang/Object;II)V",
+                            &g_ClassSystem, &g_MethodArrayCopy) &&
+           initStaticMethod(env, "java/util/Arrays", "fill", "([Ljava/lang/Object;IILjava/lang/Object;)V",
+                            &g_ClassArrays, &g_MethodArrayFill);
 }
 
 } // namespace
@@ -191,6 +203,12 @@ namespace basefs {
 bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize count)
 {
     env->CallStaticVoidMethod(g_ClassSystem, g_MethodArrayCopy, src, 0, dst, 0, count);
+    return !env->ExceptionCheck();
+}
+
+bool clearArrayElements(JNIEnv *env, jobjectArray array, jsize count)
+{
+    env->CallStaticVoidMethod(g_ClassArrays, g_MethodArrayFill, array, 0, count, nullptr);
     return !env->ExceptionCheck();
 }
 
@@ -259,6 +277,6 @@ Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
             return;
         }
     }
-    const bool ready = initArrayCopy(env);
+    const bool ready = initArrayHelpers(env);
     __atomic_store_n(&g_InitRes, ready ? INIT_READY : INIT_FAILED, __ATOMIC_RELEASE);
 }

@@ -51,6 +51,10 @@ jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidde
 // with an exception pending (an element dst cannot hold, an index past the end).
 bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize count);
 
+// Sets the first count elements of array to null in one call. Returns false
+// with an exception pending.
+bool clearArrayElements(JNIEnv *env, jobjectArray array, jsize count);
+
 // Repeats a system call for as long as it fails with EINTR.
 template <typename Call>
 auto restartable(Call call) -> decltype(call())

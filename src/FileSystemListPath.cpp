@@ -111,6 +111,15 @@ struct Listing {
 
 enum class ListingEnd { Complete, ReadError, ExceptionPending };
 
+// Empties a working array that is about to be dropped. A large one is a
+// humongous object to G1, which frees it only after a concurrent marking:
+// until then every record it still referred to would be kept alive and
+// copied by each young collection.
+bool releaseRecords(JNIEnv *env, jobjectArray records, jsize count)
+{
+    return basefs::clearArrayElements(env, records, count);
+}
+
 // Replaces the working array by one of twice its capacity holding the same
 // records. Returns false with an exception pending.
 bool grow(Listing &listing)
@@ -122,7 +131,8 @@ bool grow(Listing &listing)
     if (grown.get() == nullptr) {
         return false;
     }
-    if (!basefs::copyArrayElements(env, grown.get(), listing.records.get(), listing.count)) {
+    if (!basefs::copyArrayElements(env, grown.get(), listing.records.get(), listing.count) ||
+        !releaseRecords(env, listing.records.get(), listing.count)) {
         return false;
     }
     listing.records.reset(grown.release());
@@ -212,7 +222,7 @@ jobjectArray exactRecords(JNIEnv *env, jobjectArray records, jsize count)
     if (result.get() == nullptr) {
         return nullptr;
     }
-    if (!basefs::copyArrayElements(env, result.get(), records, count)) {
+    if (!basefs::copyArrayElements(env, result.get(), records, count) || !releaseRecords(env, records, count)) {
         return nullptr;
     }
     return result.release();
