@@ -17,6 +17,7 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     private static final double NANOS_PER_SECOND = 1e9;
     private static final int BAR_WIDTH = 30;
     private static final int PERCENT = 100;
+    private static final String ERASE_TO_END_OF_LINE = "\033[K";
 
     private final String label;
     private final long total;
@@ -71,8 +72,9 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
         int filled = percent * BAR_WIDTH / PERCENT;
         String bar = "#".repeat(filled) + " ".repeat(BAR_WIDTH - filled);
         String left = rate > 0 ? formatDuration((total - done) / rate) : "--:--";
-        out.printf(Locale.ROOT, "\r%s [%s] %3d%% %s %s/s %s left ", label, bar, percent, formatBytes(done),
-                formatBytes((long) rate), left);
+        // Carriage return to redraw in place; erase what a longer earlier line left.
+        out.printf(Locale.ROOT, "\r%s [%s] %3d%% %s %s/s %s left%s", label, bar, percent, formatBytes(done),
+                formatBytes((long) rate), left, ERASE_TO_END_OF_LINE);
         out.flush();
     }
 
