@@ -214,6 +214,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         JNU_ThrowNullPointerException(env, "dst path");
         return 0;
     }
+    if (!basefs::checkMonitor(env, monitor, g_ClassMonitorSync)) {
+        return 0;
+    }
     basefs::JavaPath srcChars(env, src);
     if (srcChars.get() == nullptr) {
         return 0;
@@ -271,6 +274,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(JNIEnv *env, jcl
     }
     if (file2 == nullptr) {
         JNU_ThrowNullPointerException(env, "file2");
+        return JNI_FALSE;
+    }
+    if (!basefs::checkMonitor(env, monitor, g_ClassMonitorOrg)) {
         return JNI_FALSE;
     }
     basefs::JavaPath file1Chars(env, file1);

@@ -117,4 +117,9 @@ private:
 
 std::string ReadFileContents(const std::string &path);
 
+// Number of open file descriptors of this process: the entries of
+// /proc/self/fd, not counting the one used to read it. Made of raw system
+// calls, so no C library function a test stands in for is ever involved.
+int OpenDescriptorCount();
+
 } // namespace jvmtest
