@@ -237,6 +237,13 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         throwExceptionFromErrNo(env, srcChars.get());
         return 0;
     }
+    // A directory opens for reading but has no contents to copy: refused
+    // before a destination exists, also where its reported size is 0 (/proc)
+    // and no transfer would fail.
+    if (S_ISDIR(sourceStat.st_mode)) {
+        throwExceptionFromError(env, EISDIR, srcChars.get());
+        return 0;
+    }
 
     const int exclusive = (copyFlags & COPY_EXCLUSIVE) != 0 ? O_EXCL : 0;
     basefs::UniqueFd destination(basefs::restartable([&] {
