@@ -26,6 +26,8 @@ constexpr int kMaxOpenDescriptorsForWalk = 16;
 constexpr uid_t kUnprivilegedId = 65534; // "nobody" on Debian
 constexpr size_t kHookBufferSize = 8192;
 constexpr size_t kDirectoryReadSize = 4096;
+constexpr int kSettleSteps = 50;
+constexpr useconds_t kSettleStepMicros = 20000;
 
 JavaVM *g_vm = nullptr;
 JNIEnv *g_env = nullptr;
@@ -483,6 +485,16 @@ int OpenDescriptorCount()
         }
     }
     syscall(SYS_close, dirFd);
+    return count;
+}
+
+int SettledDescriptorCount(int expected)
+{
+    int count = OpenDescriptorCount();
+    for (int step = 0; step < kSettleSteps && count > expected; ++step) {
+        usleep(kSettleStepMicros);
+        count = OpenDescriptorCount();
+    }
     return count;
 }
 
