@@ -99,7 +99,7 @@ protected:
     {
         JvmTest::SetUp();
         file_ = dir_.WriteFile("file", "contents");
-        other_ = dir_.WriteFile("other", "contents");
+        other_ = dir_.WriteFile("other", "other contents");
         subdir_ = dir_ / "subdir";
         ASSERT_EQ(0, mkdir(subdir_.c_str(), 0755));
         dir_.WriteFile("subdir/entry", "e");
@@ -132,7 +132,7 @@ protected:
                                            bool badAsTarget = true)
     {
         const std::string created = dir_ / "created";
-        auto j = [&] { return JStr16(bad); };
+        auto j = [bad] { return JStr16(bad); };
         auto f = [this] { return JStr(file_.c_str()); };
         auto c = [created] { return JStr(created.c_str()); };
         auto nothingCreated = [created] { EXPECT_FALSE(Exists(created)); };
@@ -235,12 +235,12 @@ TEST_F(BadInputTest, PathsWithNulInsideAreNeverCutShort)
 
     // A destination or a new link gets the whole name, U+0000 and all.
     Run({
-        {"nCopyFileCallback dst", [&] { EXPECT_EQ(8, Copy(JStr(other_.c_str()), file, 0)); }, std::nullopt},
+        {"nCopyFileCallback dst", [&] { EXPECT_EQ(14, Copy(JStr(other_.c_str()), file, 0)); }, std::nullopt},
         {"nCreateSymbolicLink link",
          [&] { CreateLink(JStr16(Dir() + u"new" + nul + u"link"), JStr("t")); }, std::nullopt},
         {"nCreateSymbolicLink target", [&] { CreateLink(JStr((dir_ / "to-nul").c_str()), file); }, std::nullopt},
     });
-    EXPECT_EQ("contents", ReadFileContents(encoded));
+    EXPECT_EQ("other contents", ReadFileContents(encoded));
     EXPECT_FALSE(Exists(dir_ / "new"));
     EXPECT_TRUE(S_ISLNK(Lstat(dir_ / "new\xc0\x80link").st_mode));
     char target[PATH_MAX] = {};
