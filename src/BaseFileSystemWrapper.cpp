@@ -261,6 +261,15 @@ jstring newJavaString(JNIEnv *env, const char *bytes, size_t count)
     return decodeToString(env, bytes, count, units.get());
 }
 
+bool checkMonitor(JNIEnv *env, jobject monitor, jclass monitorClass)
+{
+    if (monitor == nullptr || env->IsInstanceOf(monitor, monitorClass)) {
+        return true;
+    }
+    JNU_ThrowIllegalArgumentException(env, "Invalid progress monitor");
+    return false;
+}
+
 } // namespace basefs
 
 extern "C" JNIEXPORT void JNICALL

@@ -316,6 +316,12 @@ private:
 // above. Returns null with an exception pending on failure.
 jstring newJavaString(JNIEnv *env, const char *bytes, size_t count);
 
+// Whether monitor may be called through the cached methods of monitorClass
+// (g_ClassMonitorOrg or g_ClassMonitorSync): null or an instance of it.
+// Otherwise throws IllegalArgumentException "Invalid progress monitor" and
+// returns false; calling a method on an object of another class is undefined.
+bool checkMonitor(JNIEnv *env, jobject monitor, jclass monitorClass);
+
 } // namespace basefs
 
 #endif // BASEFS_FILE_SYSTEM_INTERNAL_H

@@ -241,6 +241,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
         JNU_ThrowNullPointerException(env, "path");
         return nullptr;
     }
+    if (!basefs::checkMonitor(env, monitor, g_ClassMonitorOrg)) {
+        return nullptr;
+    }
     basefs::JavaPath pathChars(env, path);
     if (pathChars.get() == nullptr) {
         JNU_ThrowIllegalArgumentException(env, "Invalid input path");

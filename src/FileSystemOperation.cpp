@@ -214,6 +214,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         JNU_ThrowNullPointerException(env, "dst path");
         return 0;
     }
+    if (!basefs::checkMonitor(env, monitor, g_ClassMonitorSync)) {
+        return 0;
+    }
     basefs::JavaPath srcChars(env, src);
     if (srcChars.get() == nullptr) {
         return 0;
@@ -232,6 +235,13 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
     struct stat sourceStat;
     if (fstat(source.get(), &sourceStat) != 0) {
         throwExceptionFromErrNo(env, srcChars.get());
+        return 0;
+    }
+    // A directory opens for reading but has no contents to copy: refused
+    // before a destination exists, also where its reported size is 0 (/proc)
+    // and no transfer would fail.
+    if (S_ISDIR(sourceStat.st_mode)) {
+        throwExceptionFromError(env, EISDIR, srcChars.get());
         return 0;
     }
 
@@ -271,6 +281,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(JNIEnv *env, jcl
     }
     if (file2 == nullptr) {
         JNU_ThrowNullPointerException(env, "file2");
+        return JNI_FALSE;
+    }
+    if (!basefs::checkMonitor(env, monitor, g_ClassMonitorOrg)) {
         return JNI_FALSE;
     }
     basefs::JavaPath file1Chars(env, file1);

@@ -1,9 +1,11 @@
 #include "JvmHarness.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
@@ -11,6 +13,7 @@
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +25,9 @@ constexpr jint kLocalFrameCapacity = 256;
 constexpr int kMaxOpenDescriptorsForWalk = 16;
 constexpr uid_t kUnprivilegedId = 65534; // "nobody" on Debian
 constexpr size_t kHookBufferSize = 8192;
+constexpr size_t kDirectoryReadSize = 4096;
+constexpr int kSettleSteps = 50;
+constexpr useconds_t kSettleStepMicros = 20000;
 
 JavaVM *g_vm = nullptr;
 JNIEnv *g_env = nullptr;
@@ -450,6 +456,46 @@ std::string ReadFileContents(const std::string &path)
     std::ostringstream contents;
     contents << in.rdbuf();
     return contents.str();
+}
+
+int OpenDescriptorCount()
+{
+    const int dirFd = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd < 0) {
+        ADD_FAILURE() << "cannot open /proc/self/fd";
+        return -1;
+    }
+    // "." and "..", and the descriptor reading the directory, are not counted.
+    int count = -3;
+    char buffer[kDirectoryReadSize];
+    for (;;) {
+        const long length = syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
+        if (length <= 0) {
+            EXPECT_EQ(0, length) << "cannot read /proc/self/fd";
+            break;
+        }
+        for (long offset = 0; offset < length;) {
+            // The kernel's records have the layout of glibc's dirent64.
+            unsigned short recordLength = 0;
+            std::memcpy(&recordLength, buffer + offset + offsetof(struct dirent64, d_reclen),
+                        sizeof recordLength);
+            offset += recordLength;
+            ++count;
+        }
+    }
+    syscall(SYS_close, dirFd);
+    return count;
+}
+
+int SettledDescriptorCount(int expected)
+{
+    int count = OpenDescriptorCount();
+    for (int step = 0; step < kSettleSteps && count > expected; ++step) {
+        usleep(kSettleStepMicros);
+        count = OpenDescriptorCount();
+    }
+    return count;
 }
 
 } // namespace jvmtest

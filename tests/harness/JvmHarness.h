@@ -117,4 +117,15 @@ private:
 
 std::string ReadFileContents(const std::string &path);
 
+// Number of open file descriptors of this process: the entries of
+// /proc/self/fd, not counting the one used to read it. Made of raw system
+// calls, so no C library function a test stands in for is ever involved.
+int OpenDescriptorCount();
+
+// The count of open descriptors as soon as it is `expected` or less, or after
+// a second of waiting if it never is. Threads of the JVM open and close
+// descriptors of their own now and then, so a count can be one too high for a
+// moment; a leaked descriptor stays.
+int SettledDescriptorCount(int expected);
+
 } // namespace jvmtest
