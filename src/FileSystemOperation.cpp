@@ -237,11 +237,11 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         throwExceptionFromErrNo(env, srcChars.get());
         return 0;
     }
-    // A directory opens for reading but has no contents to copy: refused
-    // before a destination exists, also where its reported size is 0 (/proc)
-    // and no transfer would fail.
+    // A directory opens for reading but has no contents to copy. Refused with
+    // the error its first transfer would give, before a destination exists,
+    // and also where its reported size is 0 (/proc) and no transfer would run.
     if (S_ISDIR(sourceStat.st_mode)) {
-        throwExceptionFromError(env, EISDIR, srcChars.get());
+        throwExceptionFromError(env, EINVAL, srcChars.get());
         return 0;
     }
 

@@ -37,6 +37,8 @@ const std::string kNotFound = "Path does not exist [2]";
 const std::string kTooLong = "Too long path [36]";
 const std::string kNotADirectory = "Not a directory [20]";
 const std::string kIsADirectory = "Unknown [21]"; // EISDIR has no description of its own
+// What sendfile says of a directory source, raised before any destination exists.
+const std::string kDirectorySource = "Invalid argument [22]";
 
 std::u16string U16(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
@@ -356,11 +358,11 @@ TEST_F(BadInputTest, DirectoriesGivenToCopyAndCompare)
         return [=] { EXPECT_FALSE(Compare(JStr(a.c_str()), JStr(b.c_str()), NewScriptedMonitor())); };
     };
     Run({
-        {"copy from a directory", copy(subdir_, destination, false), kIsADirectory},
-        {"copy from a directory with a monitor", copy(subdir_, destination, true), kIsADirectory},
-        {"copy from a directory of size 0", copy("/proc/sys", destination, false), kIsADirectory},
+        {"copy from a directory", copy(subdir_, destination, false), kDirectorySource},
+        {"copy from a directory with a monitor", copy(subdir_, destination, true), kDirectorySource},
+        {"copy from a directory of size 0", copy("/proc/sys", destination, false), kDirectorySource},
         {"copy onto a directory", copy(file_, subdir_, false), kIsADirectory},
-        {"copy a directory onto itself", copy(subdir_, subdir_, false), kIsADirectory},
+        {"copy a directory onto itself", copy(subdir_, subdir_, false), kDirectorySource},
         {"compare a directory with a file", compare(subdir_, file_), kIsADirectory},
         {"compare a file with a directory", compare(file_, subdir_), kIsADirectory},
         {"compare an empty file with a directory", compare(emptyFile, subdir_), kIsADirectory},

@@ -255,7 +255,7 @@ TEST_F(CopyFileTest, DirectorySourceIsRefusedBeforeAnyTransfer)
     const int descriptors = OpenDescriptorCount();
 
     EXPECT_EQ(0, Copy(directory, destination_, NewScriptedMonitor()));
-    ExpectException("java.io.IOException", "Unknown [21]");
+    ExpectException("java.io.IOException", "Invalid argument [22]");
     EXPECT_EQ(0, g_sendfile.calls);
     EXPECT_NE(0, access(destination_.c_str(), F_OK));
     EXPECT_EQ(descriptors, OpenDescriptorCount());

@@ -176,7 +176,7 @@ TEST_F(DescriptorLeakTest, CopyFileCallback)
          [&] { copy(small_, dir_ / "missing/destination", 0, nullptr, 0); }, kNotFound},
         {"source open, exclusive destination exists",
          [&] { copy(small_, smallCopy_, COPY_EXCLUSIVE, nullptr, 0); }, "Path already exists [17]"},
-        {"directory source", [&] { copy(dir_ / "tree", destination_, 0, nullptr, 0); }, "Unknown [21]"},
+        {"directory source", [&] { copy(dir_ / "tree", destination_, 0, nullptr, 0); }, "Invalid argument [22]"},
         {"directory destination", [&] { copy(small_, dir_ / "tree", 0, nullptr, 0); }, "Unknown [21]"},
         {"wrong monitor",
          [&] {
