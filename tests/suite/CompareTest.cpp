@@ -8,7 +8,17 @@
 
 #include <cstddef>
 
+// Where the stand-in below forwards every allocation it does not fail. Under
+// AddressSanitizer the heap is the sanitizer's (free() and the leak check only
+// know its blocks), so the stand-in forwards to its malloc, which g++'s
+// sanitizer runtime exports under this name; otherwise to the C library's.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" void *__interceptor_malloc(size_t size);
+#define BASEFS_TEST_REAL_MALLOC __interceptor_malloc
+#else
 extern "C" void *__libc_malloc(size_t size);
+#define BASEFS_TEST_REAL_MALLOC __libc_malloc
+#endif
 
 namespace {
 
@@ -27,7 +37,7 @@ extern "C" void *malloc(size_t size) noexcept
         t_failCompareBuffers = false;
         return nullptr;
     }
-    return __libc_malloc(size);
+    return BASEFS_TEST_REAL_MALLOC(size);
 }
 
 namespace {
