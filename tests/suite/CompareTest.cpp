@@ -1,6 +1,7 @@
 // Byte-by-byte comparison: block boundaries, lengths, the monitor asked after
 // every compared block, read errors and a failed buffer allocation (injected by
 // standing in for malloc).
+#include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
 #include <dirent.h>
@@ -8,33 +9,13 @@
 
 #include <cstddef>
 
-extern "C" void *__libc_malloc(size_t size);
-
-namespace {
-
-// Size of the one allocation the comparison makes: two 64 KiB blocks.
-constexpr size_t kCompareBuffersSize = 2 * 64 * 1024;
-// When set, the next allocation of that size on this thread fails. Other
-// threads (the JVM's) never see it.
-thread_local bool t_failCompareBuffers = false;
-
-} // namespace
-
-// Stands in for the C library's malloc for the whole test executable.
-extern "C" void *malloc(size_t size) noexcept
-{
-    if (t_failCompareBuffers && size == kCompareBuffersSize) {
-        t_failCompareBuffers = false;
-        return nullptr;
-    }
-    return __libc_malloc(size);
-}
-
 namespace {
 
 using namespace jvmtest;
 
 constexpr size_t kBlock = 64 * 1024;
+// Size of the one allocation the comparison makes: two blocks.
+constexpr size_t kCompareBuffersSize = 2 * kBlock;
 
 int OpenDescriptorCount()
 {
@@ -64,12 +45,6 @@ std::string WithLastByteChanged(std::string contents)
 
 class CompareTest : public JvmTest {
 protected:
-    void TearDown() override
-    {
-        t_failCompareBuffers = false;
-        JvmTest::TearDown();
-    }
-
     jboolean Compare(const std::string &file1, const std::string &file2, jobject monitor)
     {
         return natives::CompareByteByByte(JStr(file1.c_str()), JStr(file2.c_str()), monitor);
@@ -199,10 +174,10 @@ TEST_F(CompareTest, ReadErrorInEitherPosition)
 TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
 {
     // Missing files: had either been opened first, its error would be thrown instead.
-    t_failCompareBuffers = true;
+    faults::FailAllocation fault(kCompareBuffersSize);
     EXPECT_FALSE(Compare(dir_ / "missing1", dir_ / "missing2", nullptr));
     ExpectException("java.lang.OutOfMemoryError", "Cannot allocate buffers for comparison");
-    EXPECT_FALSE(t_failCompareBuffers) << "the comparison made no allocation of its buffers' size";
+    EXPECT_TRUE(fault.fired()) << "the comparison made no allocation of its buffers' size";
 }
 
 TEST_F(CompareTest, NullPaths)
