@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -18,6 +19,8 @@ namespace {
 // refuses it with JNI_ERR and throws nothing.
 constexpr jint kRefusedLocalCapacity = 65536 + 1;
 constexpr size_t kDirentBufferSize = 4096;
+// Enough of a descriptor's target to tell /proc and /sys.
+constexpr size_t kTargetPrefixSize = 16;
 
 jvmtiEnv *g_jvmti = nullptr;
 jclass g_outOfMemoryError = nullptr;
@@ -151,6 +154,19 @@ jniNativeInterface WithStandIn(const jniNativeInterface &real, JniFunction funct
     return table;
 }
 
+// Whether a descriptor is one of the JVM's own passing reads of /proc or
+// /sys (its compiler threads read the cgroup's memory limit now and then),
+// which the library never opens and which would make counts differ at random.
+bool IsJvmBookkeeping(int dir, const char *name)
+{
+    char target[kTargetPrefixSize + 1] = {};
+    const long length = syscall(SYS_readlinkat, dir, name, target, kTargetPrefixSize);
+    if (length <= 0) {
+        return false;
+    }
+    return std::strncmp(target, "/proc/", 6) == 0 || std::strncmp(target, "/sys/", 5) == 0;
+}
+
 } // namespace
 
 const char *NameOf(JniFunction function)
@@ -203,9 +219,9 @@ int FailJniCall::calls() const { return g_calls; }
 
 int DescriptorCount()
 {
-    // Read with the system call itself, so that no interposed C library
-    // function (readdir64 stands in for the real one in some tests) is involved.
-    const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Read with the system calls themselves, so that no stand-in for a C
+    // library function (readdir64, readlink) is involved.
+    const int dir = static_cast<int>(syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir < 0) {
         ADD_FAILURE() << "cannot open /proc/self/fd";
         return -1;
@@ -219,14 +235,14 @@ int DescriptorCount()
         }
         for (long offset = 0; offset < read;) {
             const auto *entry = reinterpret_cast<const dirent64 *>(buffer + offset);
-            if (entry->d_name[0] != '.') {
+            offset += entry->d_reclen;
+            if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dir && !IsJvmBookkeeping(dir, entry->d_name)) {
                 ++count;
             }
-            offset += entry->d_reclen;
         }
     }
-    close(dir);
-    return count - 1; // the descriptor reading the directory
+    syscall(SYS_close, dir);
+    return count;
 }
 
 } // namespace jvmtest::faults

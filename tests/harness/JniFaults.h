@@ -49,8 +49,9 @@ private:
     int failAtCall_;
 };
 
-// Number of open file descriptors of this process (entries of /proc/self/fd,
-// without the one used to read it).
+// Number of open file descriptors of this process: the entries of
+// /proc/self/fd, without the one used to read it and without those open on
+// /proc or /sys, which only the JVM's own passing reads use.
 int DescriptorCount();
 
 } // namespace jvmtest::faults

@@ -254,6 +254,21 @@ TEST_F(FaultTest, HeapBufferOfALongPathFailing)
     }
 }
 
+TEST_F(FaultTest, HeapBufferForJoinedEntryPathsFailing)
+{
+    // A listing path without the trailing '/' examines each entry by the
+    // path joined with its name, in a buffer allocated once per listing.
+    CreateFiles(dir_.path(), 3);
+    jstring directory = J(dir_.path());
+    {
+        FailAllocation fault(kJoinedPathBufferSize);
+        EXPECT_EQ(nullptr, List(directory));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectThrown(kOutOfMemoryError, "Cannot allocate buffer for path");
+    ExpectNoDescriptorLeft();
+}
+
 TEST_F(FaultTest, HeapBufferOfALongPathIsFreedOnEveryPath)
 {
     // An existing file whose path needs the heap: three levels of long names.
