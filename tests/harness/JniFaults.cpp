@@ -25,13 +25,15 @@ constexpr size_t kTargetPrefixSize = 16;
 jvmtiEnv *g_jvmti = nullptr;
 jclass g_outOfMemoryError = nullptr;
 
-// The table the JVM had before the fault was armed: the real functions.
+// The table the JVM had before the first fault was armed: the real
+// functions. Kept for the life of the process, since a thread of the JVM may
+// still be inside a stand-in when the real table comes back.
 jniNativeInterface *g_real = nullptr;
+bool g_faultArmed = false;
 
 // What is armed. The environment is read by every thread that makes a JNI
 // call meanwhile; the rest only by the armed thread.
 std::atomic<JNIEnv *> g_armedEnv{nullptr};
-JniFunction g_function = JniFunction::kNewString;
 int g_failAtCall = 0;
 int g_calls = 0;
 
@@ -190,16 +192,16 @@ const char *NameOf(JniFunction function)
 
 FailJniCall::FailJniCall(JniFunction function, int failAtCall, JNIEnv *env) : failAtCall_(failAtCall)
 {
-    if (g_real != nullptr) {
+    if (g_faultArmed) {
         Die("arming a second fault", 0);
     }
-    if (g_outOfMemoryError == nullptr) {
+    g_faultArmed = true;
+    if (g_real == nullptr) {
         jclass local = env->FindClass("java/lang/OutOfMemoryError");
         g_outOfMemoryError = static_cast<jclass>(env->NewGlobalRef(local));
         env->DeleteLocalRef(local);
+        Check(Jvmti()->GetJNIFunctionTable(&g_real), "GetJNIFunctionTable");
     }
-    Check(Jvmti()->GetJNIFunctionTable(&g_real), "GetJNIFunctionTable");
-    g_function = function;
     g_failAtCall = failAtCall;
     g_calls = 0;
     g_armedEnv.store(env, std::memory_order_release);
@@ -211,8 +213,7 @@ FailJniCall::~FailJniCall()
 {
     Check(Jvmti()->SetJNIFunctionTable(g_real), "SetJNIFunctionTable");
     g_armedEnv.store(nullptr, std::memory_order_release);
-    Check(Jvmti()->Deallocate(reinterpret_cast<unsigned char *>(g_real)), "Deallocate");
-    g_real = nullptr;
+    g_faultArmed = false;
 }
 
 int FailJniCall::calls() const { return g_calls; }
@@ -221,7 +222,8 @@ int DescriptorCount()
 {
     // Read with the system calls themselves, so that no stand-in for a C
     // library function (readdir64, readlink) is involved.
-    const int dir = static_cast<int>(syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int dir =
+        static_cast<int>(syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir < 0) {
         ADD_FAILURE() << "cannot open /proc/self/fd";
         return -1;

@@ -121,7 +121,10 @@ protected:
         return Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(env(), class_, file1, file2,
                                                                                 nullptr);
     }
-    jobject GetUser(jint uid) { return Java_com_quenvira_internal_io_BaseFileSystem_nGetUser(env(), class_, owner(), uid); }
+    jobject GetUser(jint uid)
+    {
+        return Java_com_quenvira_internal_io_BaseFileSystem_nGetUser(env(), class_, owner(), uid);
+    }
     jobject GetGroup(jint gid)
     {
         return Java_com_quenvira_internal_io_BaseFileSystem_nGetGroup(env(), class_, owner(), gid);

@@ -36,6 +36,10 @@ constexpr size_t kJoinedPathBufferSize = 4096;
 constexpr int kListedFiles = 20;       // past the first growth of the working array
 constexpr jint kNoSuchId = 0x7ffffff0;
 
+// The one heap block a path of `units` UTF-16 units beyond the inline ones
+// takes: the units, and up to three bytes each with the terminating NUL.
+size_t PathBufferSize(size_t units) { return units * sizeof(jchar) + units * 3 + 1; }
+
 // One call of an entry point and what it must end with.
 struct Operation {
     const char *label;
@@ -158,7 +162,7 @@ TEST_F(LeakTest, SuccessPaths)
         {"nGetFileInfo", [&] { Expect(natives::GetFileInfo(J(file_), J("file"), kExtendedMask) != nullptr); }},
         {"nGetFileInfo, long path",
          [&] { Expect(natives::GetFileInfo(J(longFile_), J("file"), 0) != nullptr); }, nullptr,
-         sizeof(jchar) * longFile_.size() + 3 * longFile_.size() + 1},
+         PathBufferSize(longFile_.size())},
         {"nListFileInfos",
          [&] { Expect(natives::ListFileInfos(J(listed_ + "/"), kExtendedMask, NewScriptedMonitor(), 1) != nullptr); }},
         {"nListFileInfos, joined paths",
@@ -171,7 +175,8 @@ TEST_F(LeakTest, SuccessPaths)
              natives::CreateSymbolicLink(J(newLink), J("file"));
              unlink(newLink.c_str());
          }},
-        {"nCopyFileCallback", [&] { Expect(natives::CopyFileCallback(J(file_), J(copy), 0, NewScriptedMonitor()) == 8); }},
+        {"nCopyFileCallback",
+         [&] { Expect(natives::CopyFileCallback(J(file_), J(copy), 0, NewScriptedMonitor()) == 8); }},
         {"nCompareByteByByte",
          [&] { Expect(natives::CompareByteByByte(J(one_), J(two_), NewScriptedMonitor()) == JNI_TRUE); },
          nullptr, kCompareBuffersSize},
@@ -253,7 +258,7 @@ TEST_F(LeakTest, InjectedFailures)
          kIOException, kCompareBuffersSize},
         {"nGetFileInfo, long path buffer fails",
          [&] {
-             FailAllocation fault(sizeof(jchar) * longFile_.size() + 3 * longFile_.size() + 1);
+             FailAllocation fault(PathBufferSize(longFile_.size()));
              natives::GetFileInfo(J(longFile_), J("file"), 0);
          },
          kOutOfMemoryError},
