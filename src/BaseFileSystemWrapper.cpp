@@ -238,8 +238,12 @@ JavaPath::JavaPath(JNIEnv *env, jstring string)
         chars = static_cast<jchar *>(heap_);
         bytes = static_cast<char *>(heap_) + charBytes;
     }
-    // The region is the whole string, so it cannot be out of bounds.
+    // The region is the whole string, so it cannot be out of bounds; should
+    // the JVM throw all the same, the buffer holds nothing to convert.
     env->GetStringRegion(string, 0, static_cast<jsize>(count), chars);
+    if (env->ExceptionCheck()) {
+        return;
+    }
     length_ = encodeJavaChars(chars, count, bytes);
     bytes_ = bytes;
 }

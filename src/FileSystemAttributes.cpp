@@ -194,6 +194,7 @@ jlong timeSpecToJavaTime(const struct timespec *ts, jboolean highHalves)
 namespace {
 
 // Whether a Java string begins with '.', read without converting the string.
+// False with GetStringRegion's exception pending when reading fails.
 bool startsWithDot(JNIEnv *env, jstring name)
 {
     if (env->GetStringLength(name) == 0) {
@@ -311,7 +312,11 @@ Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(JNIEnv *env, jclass, j
     }
     // Only the name's first character matters (the hidden test); reading it
     // alone spares converting the whole name.
-    const char *nameStart = startsWithDot(env, name) ? "." : "";
+    const bool hidden = startsWithDot(env, name);
+    if (env->ExceptionCheck()) {
+        return nullptr;
+    }
+    const char *nameStart = hidden ? "." : "";
     return GetFileInfoFromStat(env, pathChars.get(), name, nameStart, infoMask, JNI_TRUE);
 }
 

@@ -30,6 +30,8 @@ constexpr int kMaxOpenDescriptorsForWalk = 16;
 constexpr uid_t kUnprivilegedId = 65534; // "nobody" on Debian
 constexpr size_t kHookBufferSize = 8192;
 constexpr size_t kDirectoryReadSize = 4096;
+// Enough of a descriptor's target to tell /proc and /sys from the rest.
+constexpr size_t kTargetPrefixSize = 16;
 constexpr int kSettleSteps = 50;
 constexpr useconds_t kSettleStepMicros = 20000;
 
@@ -128,6 +130,19 @@ void ExpectNoException(JNIEnv *env, const char *what)
         env->ExceptionClear();
         ADD_FAILURE() << what << " threw";
     }
+}
+
+// Whether a descriptor is one of the JVM's own passing reads of /proc or
+// /sys (its compiler threads read the cgroup's memory limit now and then),
+// which the library never opens and which would make counts differ at random.
+bool IsJvmBookkeeping(int dir, const char *name)
+{
+    char target[kTargetPrefixSize + 1] = {};
+    const long length = syscall(SYS_readlinkat, dir, name, target, kTargetPrefixSize);
+    if (length <= 0) {
+        return false;
+    }
+    return std::strncmp(target, "/proc/", 6) == 0 || std::strncmp(target, "/sys/", 5) == 0;
 }
 
 } // namespace
@@ -477,8 +492,9 @@ int OpenDescriptorCount()
         ADD_FAILURE() << "cannot open /proc/self/fd";
         return -1;
     }
-    // "." and "..", and the descriptor reading the directory, are not counted.
-    int count = -3;
+    // Neither "." and "..", nor the descriptor reading the directory, nor the
+    // JVM's own passing reads of /proc and /sys are counted.
+    int count = 0;
     char buffer[kDirectoryReadSize];
     for (;;) {
         const long length = syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
@@ -491,8 +507,11 @@ int OpenDescriptorCount()
             unsigned short recordLength = 0;
             std::memcpy(&recordLength, buffer + offset + offsetof(struct dirent64, d_reclen),
                         sizeof recordLength);
+            const char *name = buffer + offset + offsetof(struct dirent64, d_name);
             offset += recordLength;
-            ++count;
+            if (name[0] != '.' && std::atoi(name) != dirFd && !IsJvmBookkeeping(dirFd, name)) {
+                ++count;
+            }
         }
     }
     syscall(SYS_close, dirFd);

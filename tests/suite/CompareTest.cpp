@@ -1,6 +1,7 @@
 // Byte-by-byte comparison: block boundaries, lengths, the monitor asked after
 // every compared block, read errors and a failed buffer allocation (injected by
 // standing in for malloc).
+#include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
 #include <dirent.h>
@@ -8,54 +9,13 @@
 
 #include <cstddef>
 
-// Where the stand-in below forwards every allocation it does not fail. Under
-// AddressSanitizer the heap is the sanitizer's (free() and the leak check only
-// know its blocks), so the stand-in forwards to its malloc, which g++'s
-// sanitizer runtime exports under this name; otherwise to the C library's.
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" void *__interceptor_malloc(size_t size);
-#define BASEFS_TEST_REAL_MALLOC __interceptor_malloc
-#else
-extern "C" void *__libc_malloc(size_t size);
-#define BASEFS_TEST_REAL_MALLOC __libc_malloc
-#endif
-
-namespace {
-
-// Size of the one allocation the comparison makes: two 64 KiB blocks.
-constexpr size_t kCompareBuffersSize = 2 * 64 * 1024;
-// When set, the next allocation of that size on this thread fails. Other
-// threads (the JVM's) never see it.
-thread_local bool t_failCompareBuffers = false;
-
-} // namespace
-
-// Stands in for the C library's malloc for the whole test executable.
-extern "C" void *malloc(size_t size) noexcept
-{
-    if (t_failCompareBuffers && size == kCompareBuffersSize) {
-        t_failCompareBuffers = false;
-        return nullptr;
-    }
-    return BASEFS_TEST_REAL_MALLOC(size);
-}
-
 namespace {
 
 using namespace jvmtest;
 
 constexpr size_t kBlock = 64 * 1024;
-
-int OpenDescriptorCount()
-{
-    DIR *dir = opendir("/proc/self/fd");
-    int count = 0;
-    while (readdir(dir) != nullptr) {
-        ++count;
-    }
-    closedir(dir);
-    return count;
-}
+// Size of the one allocation the comparison makes: two blocks.
+constexpr size_t kCompareBuffersSize = 2 * kBlock;
 
 std::string Pattern(size_t size)
 {
@@ -74,12 +34,6 @@ std::string WithLastByteChanged(std::string contents)
 
 class CompareTest : public JvmTest {
 protected:
-    void TearDown() override
-    {
-        t_failCompareBuffers = false;
-        JvmTest::TearDown();
-    }
-
     jboolean Compare(const std::string &file1, const std::string &file2, jobject monitor)
     {
         return natives::CompareByteByByte(JStr(file1.c_str()), JStr(file2.c_str()), monitor);
@@ -209,10 +163,10 @@ TEST_F(CompareTest, ReadErrorInEitherPosition)
 TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
 {
     // Missing files: had either been opened first, its error would be thrown instead.
-    t_failCompareBuffers = true;
+    faults::FailAllocation fault(kCompareBuffersSize);
     EXPECT_FALSE(Compare(dir_ / "missing1", dir_ / "missing2", nullptr));
     ExpectException("java.lang.OutOfMemoryError", "Cannot allocate buffers for comparison");
-    EXPECT_FALSE(t_failCompareBuffers) << "the comparison made no allocation of its buffers' size";
+    EXPECT_TRUE(fault.fired()) << "the comparison made no allocation of its buffers' size";
 }
 
 TEST_F(CompareTest, NullPaths)

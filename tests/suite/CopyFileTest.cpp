@@ -1,12 +1,12 @@
 // Copying a file in the kernel: steps and progress reports, stopping, cutting
 // the destination, failed transfers (injected by standing in for sendfile64,
 // which the library calls), the creation mode and the failures before a copy.
+#include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
 
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -23,64 +23,10 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_quenvira_internal_io_BaseFileSystem_
 
 namespace {
 
-// What the stand-in for sendfile64 does at chosen calls (1-based; 0 never).
-struct SendfileScript {
-    int calls = 0;
-    int failAtCall = 0;
-    int failError = 0;
-    int interruptAtCall = 0;  // fails with EINTR without moving anything
-    int emptyAtCall = 0;      // moves nothing, as at an early end of file
-    size_t maxPerCall = 0;    // moves at most this many bytes per call (0: no limit)
-    std::vector<size_t> requested;
-};
-
-SendfileScript g_sendfile;
-
-using SendfileFunction = ssize_t (*)(int, int, off64_t *, size_t);
-
-} // namespace
-
-// Stands in for the C library's sendfile64 for the whole test executable and
-// forwards to it unless the script says otherwise.
-extern "C" ssize_t sendfile64(int outFd, int inFd, off64_t *offset, size_t count) noexcept
-{
-    static const auto real = reinterpret_cast<SendfileFunction>(dlsym(RTLD_NEXT, "sendfile64"));
-    const int call = ++g_sendfile.calls;
-    g_sendfile.requested.push_back(count);
-    if (call == g_sendfile.failAtCall) {
-        errno = g_sendfile.failError;
-        return -1;
-    }
-    if (call == g_sendfile.interruptAtCall) {
-        errno = EINTR;
-        return -1;
-    }
-    if (call == g_sendfile.emptyAtCall) {
-        return 0;
-    }
-    if (g_sendfile.maxPerCall != 0 && count > g_sendfile.maxPerCall) {
-        count = g_sendfile.maxPerCall;
-    }
-    return real(outFd, inFd, offset, count);
-}
-
-namespace {
-
 using namespace jvmtest;
 
 constexpr jlong kMiB = 1024 * 1024;
 constexpr jlong kTwoAndAHalfMiB = 2 * kMiB + kMiB / 2;
-
-int OpenDescriptorCount()
-{
-    DIR *dir = opendir("/proc/self/fd");
-    int count = 0;
-    while (readdir(dir) != nullptr) {
-        ++count;
-    }
-    closedir(dir);
-    return count;
-}
 
 mode_t ModeOf(const std::string &path)
 {
@@ -224,8 +170,7 @@ TEST_F(CopyFileTest, FileCopiedOntoItselfStaysWhole)
 
 TEST_F(CopyFileTest, FailedTransferReportsItsErrorAndTheBytesBefore)
 {
-    g_sendfile.failAtCall = 3;
-    g_sendfile.failError = ENOSPC;
+    faults::FailCCall fault(faults::CFunction::kSendfile64, 3, ENOSPC);
     jobject monitor = NewScriptedMonitor();
     const int descriptors = OpenDescriptorCount();
 
@@ -240,8 +185,7 @@ TEST_F(CopyFileTest, FirstTransferFailingLeavesAnExistingDestinationUntouched)
 {
     std::string previous(3 * kMiB, 'z');
     dir_.WriteFile("destination", previous);
-    g_sendfile.failAtCall = 1;
-    g_sendfile.failError = EIO;
+    faults::FailCCall fault(faults::CFunction::kSendfile64, 1, EIO);
     EXPECT_EQ(0, Copy(source_, destination_, nullptr));
     ExpectException("java.io.IOException", "An I/O error occurred [5]");
     EXPECT_TRUE(ReadFileContents(destination_) == previous);

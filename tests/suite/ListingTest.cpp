@@ -1,6 +1,7 @@
 // Directory listing: the records of real directories, the growth of the
 // result, the fallback record, the monitor, and the failures (including a read
 // error injected in the middle of a directory).
+#include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -8,45 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// The library reads entries with readdir64 (nm -D shows it); the definition
-// below takes its place for the whole process. Armed on the test thread only,
-// it counts the calls made since and fails one of them with a chosen error.
-struct ReaddirFault {
-    bool armed = false;
-    int failAtCall = 0; // 1-based; 0 never
-    int error = 0;
-    int calls = 0;
-};
-
-thread_local ReaddirFault t_readdirFault;
-
-void ArmReaddirFault(int failAtCall, int error)
-{
-    t_readdirFault = ReaddirFault{true, failAtCall, error, 0};
-}
-
-} // namespace
-
-extern "C" struct dirent64 *readdir64(DIR *dir)
-{
-    using Readdir64 = struct dirent64 *(*)(DIR *);
-    static const auto real = reinterpret_cast<Readdir64>(dlsym(RTLD_NEXT, "readdir64"));
-    ReaddirFault &fault = t_readdirFault;
-    if (fault.armed && ++fault.calls == fault.failAtCall) {
-        errno = fault.error;
-        return nullptr;
-    }
-    return real(dir);
-}
 
 namespace {
 
@@ -56,21 +23,6 @@ constexpr jint kPlainMask = 0;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 
 // Number of open descriptors of this process.
-int OpenDescriptorCount()
-{
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) {
-        ADD_FAILURE() << "cannot open /proc/self/fd";
-        return -1;
-    }
-    int count = 0;
-    while (readdir(dir) != nullptr) {
-        ++count;
-    }
-    closedir(dir);
-    return count;
-}
-
 // Creates empty files name0 ... name<count-1> in directory.
 void CreateFiles(const std::string &directory, int count, const std::string &name = "f")
 {
@@ -84,12 +36,6 @@ void CreateFiles(const std::string &directory, int count, const std::string &nam
 
 class ListingTest : public JvmTest {
 protected:
-    void TearDown() override
-    {
-        t_readdirFault = ReaddirFault{};
-        JvmTest::TearDown();
-    }
-
     // nListFileInfos, expecting success: the records in the order listed.
     std::vector<Record> List(const std::string &path, jint mask = kPlainMask, jobject monitor = nullptr,
                              jint checkInterval = 0)
@@ -443,10 +389,12 @@ TEST_P(ReadErrorTest, ReadErrorDropsTheListingAndLeaksNothing)
     const ReadErrorCase &c = GetParam();
     jstring path = JStr(Slashed().c_str());
     const int descriptors = OpenDescriptorCount();
-    ArmReaddirFault(c.failAtCall, c.error);
-    ThrownException thrown = Failure(path);
-    EXPECT_EQ(c.failAtCall, t_readdirFault.calls); // nothing read after the error
-    t_readdirFault = ReaddirFault{};
+    ThrownException thrown;
+    {
+        faults::FailCCall fault(faults::CFunction::kReaddir64, c.failAtCall, c.error);
+        thrown = Failure(path);
+        EXPECT_EQ(c.failAtCall, fault.calls()); // nothing read after the error
+    }
     EXPECT_EQ("java.io.IOException", thrown.className);
     EXPECT_EQ(c.message, thrown.message);
     EXPECT_EQ(descriptors, OpenDescriptorCount());
@@ -465,13 +413,15 @@ TEST_F(ListingTest, StopTakesEffectAtTheNextRead)
     const int readsForThree = ReadsUntilEntry(dir_.path(), 3);
 
     jobject monitor = NewScriptedMonitor(1, 0);
-    ArmReaddirFault(0, 0);
-    EXPECT_EQ(3u, List(Slashed(), kPlainMask, monitor, 3).size());
-    EXPECT_EQ(readsForThree + 1, t_readdirFault.calls);
+    {
+        faults::FailCCall counter(faults::CFunction::kReaddir64, 0, 0);
+        EXPECT_EQ(3u, List(Slashed(), kPlainMask, monitor, 3).size());
+        EXPECT_EQ(readsForThree + 1, counter.calls());
+    }
 
     // That read failing is still a read error.
     monitor = NewScriptedMonitor(1, 0);
-    ArmReaddirFault(readsForThree + 1, EIO);
+    faults::FailCCall fault(faults::CFunction::kReaddir64, readsForThree + 1, EIO);
     ThrownException thrown = Failure(JStr(Slashed().c_str()), monitor, 3);
     EXPECT_EQ("An I/O error occurred [5]", thrown.message);
 }

@@ -1,9 +1,9 @@
 // User and group names by numeric ID: the names and owner of the result, IDs
 // without an entry, negative IDs, lookup errors and the growing buffer (by
 // interposing getpwuid_r and getgrgid_r), and lookups from many threads at once.
+#include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
-#include <dlfcn.h>
 #include <grp.h>
 #include <pthread.h>
 #include <pwd.h>
@@ -19,110 +19,6 @@
 namespace {
 
 using namespace jvmtest;
-
-// One call that reached the interposed lookup.
-struct LookupCall {
-    uint32_t id;
-    size_t bufferSize;
-};
-
-// Records the lookups made by the thread that armed it and fails the first
-// `failures` of them with `error`; every other call goes to the C library.
-class LookupScript {
-public:
-    void Arm(int failures, int error)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        armed_ = true;
-        thread_ = pthread_self();
-        failuresLeft_ = failures;
-        error_ = error;
-        calls_.clear();
-    }
-
-    void Reset()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        armed_ = false;
-        calls_.clear();
-    }
-
-    // The error this call must fail with, or 0 to forward it.
-    int Intercept(uint32_t id, size_t bufferSize)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!armed_ || !pthread_equal(thread_, pthread_self())) {
-            return 0;
-        }
-        calls_.push_back({id, bufferSize});
-        if (failuresLeft_ == 0) {
-            return 0;
-        }
-        --failuresLeft_;
-        return error_;
-    }
-
-    std::vector<LookupCall> Calls()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
-    }
-
-private:
-    std::mutex mutex_;
-    bool armed_ = false;
-    pthread_t thread_{};
-    int failuresLeft_ = 0;
-    int error_ = 0;
-    std::vector<LookupCall> calls_;
-};
-
-LookupScript g_userScript;
-LookupScript g_groupScript;
-
-// Name service modules make lookups of their own (nss-systemd calls
-// getgrgid_r again); only the library's own calls are scripted and recorded.
-thread_local bool g_inRealLookup = false;
-
-struct InRealLookup {
-    InRealLookup() { g_inRealLookup = true; }
-    ~InRealLookup() { g_inRealLookup = false; }
-};
-
-} // namespace
-
-// The library resolves these through the executable first.
-extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size, struct passwd **found)
-{
-    using Real = int (*)(uid_t, struct passwd *, char *, size_t, struct passwd **);
-    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getpwuid_r"));
-    if (g_inRealLookup) {
-        return real(uid, entry, buffer, size, found);
-    }
-    if (int error = g_userScript.Intercept(uid, size); error != 0) {
-        *found = nullptr;
-        return error;
-    }
-    InRealLookup guard;
-    return real(uid, entry, buffer, size, found);
-}
-
-extern "C" int getgrgid_r(gid_t gid, struct group *entry, char *buffer, size_t size, struct group **found)
-{
-    using Real = int (*)(gid_t, struct group *, char *, size_t, struct group **);
-    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getgrgid_r"));
-    if (g_inRealLookup) {
-        return real(gid, entry, buffer, size, found);
-    }
-    if (int error = g_groupScript.Intercept(gid, size); error != 0) {
-        *found = nullptr;
-        return error;
-    }
-    InRealLookup guard;
-    return real(gid, entry, buffer, size, found);
-}
-
-namespace {
 
 // The bound the library puts on the lookup buffer.
 constexpr size_t kMaxBufferSize = 16 * 1024 * 1024;

@@ -1,0 +1,287 @@
+#include "CLibraryFaults.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+// Where the malloc and free stand-ins forward. Under AddressSanitizer the heap
+// is the sanitizer's (its free and its leak check know only its blocks), so
+// they forward to its functions, which g++'s sanitizer runtime exports under
+// these names; otherwise to the C library's.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" void *__interceptor_malloc(size_t size);
+extern "C" void __interceptor_free(void *pointer);
+#define BASEFS_TEST_REAL_MALLOC __interceptor_malloc
+#define BASEFS_TEST_REAL_FREE __interceptor_free
+#else
+extern "C" void *__libc_malloc(size_t size);
+extern "C" void __libc_free(void *pointer);
+#define BASEFS_TEST_REAL_MALLOC __libc_malloc
+#define BASEFS_TEST_REAL_FREE __libc_free
+#endif
+
+namespace {
+
+using jvmtest::faults::CFunction;
+
+struct ArmedCall {
+    bool armed;
+    int failAtCall;
+    int error;
+    int calls;
+};
+
+// Plain data, so that reading it needs no initialisation (malloc reads its
+// neighbours below before anything else has run on a thread).
+thread_local ArmedCall t_armed[static_cast<int>(CFunction::kCount)];
+
+ArmedCall &Armed(CFunction function) { return t_armed[static_cast<int>(function)]; }
+
+// Whether this call must fail; sets errno to the armed error when it must.
+bool ShouldFail(CFunction function)
+{
+    ArmedCall &armed = Armed(function);
+    if (!armed.armed || ++armed.calls != armed.failAtCall) {
+        return false;
+    }
+    errno = armed.error;
+    return true;
+}
+
+// The allocation to fail and the allocations to follow, of this thread.
+thread_local size_t t_failAllocationSize = 0;
+constexpr int kWatchSlots = 64;
+thread_local size_t t_watchedSize = 0;
+thread_local int t_watchedMade = 0;
+thread_local void *t_watched[kWatchSlots];
+
+// Name service modules make lookups of their own (nss-systemd calls
+// getgrgid_r again); only the library's own calls are scripted and recorded.
+thread_local bool t_inRealLookup = false;
+
+struct InRealLookup {
+    InRealLookup() { t_inRealLookup = true; }
+    ~InRealLookup() { t_inRealLookup = false; }
+};
+
+template <typename Function>
+Function Real(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+thread_local SendfileScript g_sendfile;
+LookupScript g_userScript;
+LookupScript g_groupScript;
+
+// ---- The stand-ins ----------------------------------------------------------
+
+extern "C" void *malloc(size_t size) noexcept
+{
+    if (t_failAllocationSize != 0 && size == t_failAllocationSize) {
+        t_failAllocationSize = 0;
+        return nullptr;
+    }
+    void *pointer = BASEFS_TEST_REAL_MALLOC(size);
+    if (t_watchedSize != 0 && size == t_watchedSize && pointer != nullptr) {
+        ++t_watchedMade;
+        for (void *&slot : t_watched) {
+            if (slot == nullptr) {
+                slot = pointer;
+                break;
+            }
+        }
+    }
+    return pointer;
+}
+
+extern "C" void free(void *pointer) noexcept
+{
+    if (t_watchedSize != 0 && pointer != nullptr) {
+        for (void *&slot : t_watched) {
+            if (slot == pointer) {
+                slot = nullptr;
+                break;
+            }
+        }
+    }
+    BASEFS_TEST_REAL_FREE(pointer);
+}
+
+extern "C" struct dirent64 *readdir64(DIR *dir)
+{
+    static const auto real = Real<struct dirent64 *(*)(DIR *)>("readdir64");
+    if (ShouldFail(CFunction::kReaddir64)) {
+        return nullptr;
+    }
+    return real(dir);
+}
+
+extern "C" int fstatat64(int dirFd, const char *path, struct stat64 *st, int flags) noexcept
+{
+    static const auto real = Real<int (*)(int, const char *, struct stat64 *, int)>("fstatat64");
+    if (ShouldFail(CFunction::kFstatat64)) {
+        return -1;
+    }
+    return real(dirFd, path, st, flags);
+}
+
+extern "C" int lstat64(const char *path, struct stat64 *st) noexcept
+{
+    static const auto real = Real<int (*)(const char *, struct stat64 *)>("lstat64");
+    if (ShouldFail(CFunction::kLstat64)) {
+        return -1;
+    }
+    return real(path, st);
+}
+
+extern "C" size_t fread(void *buffer, size_t size, size_t count, FILE *stream)
+{
+    static const auto real = Real<size_t (*)(void *, size_t, size_t, FILE *)>("fread");
+    if (ShouldFail(CFunction::kFread)) {
+        // What glibc does when read() fails: the stream's error indicator.
+        stream->_flags |= _IO_ERR_SEEN;
+        return 0;
+    }
+    return real(buffer, size, count, stream);
+}
+
+extern "C" ssize_t sendfile64(int outFd, int inFd, off64_t *offset, size_t count) noexcept
+{
+    static const auto real = Real<ssize_t (*)(int, int, off64_t *, size_t)>("sendfile64");
+    if (ShouldFail(CFunction::kSendfile64)) {
+        return -1;
+    }
+    SendfileScript &script = g_sendfile;
+    const int call = ++script.calls;
+    script.requested.push_back(count);
+    if (call == script.interruptAtCall) {
+        errno = EINTR;
+        return -1;
+    }
+    if (call == script.emptyAtCall) {
+        return 0;
+    }
+    if (script.maxPerCall != 0 && count > script.maxPerCall) {
+        count = script.maxPerCall;
+    }
+    return real(outFd, inFd, offset, count);
+}
+
+extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size, struct passwd **found)
+{
+    static const auto real =
+        Real<int (*)(uid_t, struct passwd *, char *, size_t, struct passwd **)>("getpwuid_r");
+    if (t_inRealLookup) {
+        return real(uid, entry, buffer, size, found);
+    }
+    if (int error = g_userScript.Intercept(uid, size); error != 0) {
+        *found = nullptr;
+        return error;
+    }
+    InRealLookup guard;
+    return real(uid, entry, buffer, size, found);
+}
+
+extern "C" int getgrgid_r(gid_t gid, struct group *entry, char *buffer, size_t size, struct group **found)
+{
+    static const auto real =
+        Real<int (*)(gid_t, struct group *, char *, size_t, struct group **)>("getgrgid_r");
+    if (t_inRealLookup) {
+        return real(gid, entry, buffer, size, found);
+    }
+    if (int error = g_groupScript.Intercept(gid, size); error != 0) {
+        *found = nullptr;
+        return error;
+    }
+    InRealLookup guard;
+    return real(gid, entry, buffer, size, found);
+}
+
+// ---- Arming -----------------------------------------------------------------
+
+namespace jvmtest::faults {
+
+FailCCall::FailCCall(CFunction function, int failAtCall, int error) : function_(function)
+{
+    Armed(function) = ArmedCall{true, failAtCall, error, 0};
+}
+
+FailCCall::~FailCCall() { Armed(function_) = ArmedCall{}; }
+
+int FailCCall::calls() const { return Armed(function_).calls; }
+
+FailAllocation::FailAllocation(size_t size) { t_failAllocationSize = size; }
+
+FailAllocation::~FailAllocation() { t_failAllocationSize = 0; }
+
+bool FailAllocation::fired() const { return t_failAllocationSize == 0; }
+
+WatchAllocations::WatchAllocations(size_t size)
+{
+    for (void *&slot : t_watched) {
+        slot = nullptr;
+    }
+    t_watchedMade = 0;
+    t_watchedSize = size;
+}
+
+WatchAllocations::~WatchAllocations() { t_watchedSize = 0; }
+
+int WatchAllocations::made() const { return t_watchedMade; }
+
+int WatchAllocations::live() const
+{
+    int live = 0;
+    for (void *slot : t_watched) {
+        live += slot != nullptr ? 1 : 0;
+    }
+    return live;
+}
+
+} // namespace jvmtest::faults
+
+void LookupScript::Arm(int failures, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_ = true;
+    thread_ = pthread_self();
+    failuresLeft_ = failures;
+    error_ = error;
+    calls_.clear();
+}
+
+void LookupScript::Reset()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_ = false;
+    calls_.clear();
+}
+
+int LookupScript::Intercept(uint32_t id, size_t bufferSize)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!armed_ || !pthread_equal(thread_, pthread_self())) {
+        return 0;
+    }
+    calls_.push_back({id, bufferSize});
+    if (failuresLeft_ == 0) {
+        return 0;
+    }
+    --failuresLeft_;
+    return error_;
+}
+
+std::vector<LookupCall> LookupScript::Calls()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}

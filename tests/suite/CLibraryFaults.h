@@ -1,0 +1,111 @@
+// Stand-ins for the C library functions the library calls, defined once for
+// the whole basefs_tests executable: the library resolves these names through
+// the executable first (nm -D libbasefs.so lists them: readdir64, fstatat64,
+// lstat64, fread, sendfile64, getpwuid_r, getgrgid_r, malloc, free). Each
+// forwards to the real function unless a test armed a failure on its own
+// thread; calls of the JVM's threads always go through.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace jvmtest::faults {
+
+// The stand-ins that fail on request, and how a failure looks to the caller.
+enum class CFunction {
+    kReaddir64,  // null, errno set
+    kFstatat64,  // -1, errno set
+    kLstat64,    // -1, errno set
+    kFread,      // 0 with the stream's error indicator set, errno set
+    kSendfile64, // -1, errno set
+    kCount,
+};
+
+// While it exists, the failAtCall-th call (1-based; 0 never) of `function`
+// made on the constructing thread from now on fails with `error`; the calls
+// are counted either way.
+class FailCCall {
+public:
+    FailCCall(CFunction function, int failAtCall, int error);
+    ~FailCCall();
+    FailCCall(const FailCCall &) = delete;
+    FailCCall &operator=(const FailCCall &) = delete;
+
+    int calls() const;
+
+private:
+    CFunction function_;
+};
+
+// While it exists, the next malloc of exactly `size` bytes on this thread
+// returns null.
+class FailAllocation {
+public:
+    explicit FailAllocation(size_t size);
+    ~FailAllocation();
+    FailAllocation(const FailAllocation &) = delete;
+    FailAllocation &operator=(const FailAllocation &) = delete;
+
+    bool fired() const;
+};
+
+// While it exists, follows the mallocs of exactly `size` bytes made on this
+// thread until they are freed (on any thread).
+class WatchAllocations {
+public:
+    explicit WatchAllocations(size_t size);
+    ~WatchAllocations();
+    WatchAllocations(const WatchAllocations &) = delete;
+    WatchAllocations &operator=(const WatchAllocations &) = delete;
+
+    int made() const;
+    int live() const; // made and not freed yet
+};
+
+} // namespace jvmtest::faults
+
+// ---- Scripts of the copy and user/group tests ----------------------------
+
+// What the stand-in for sendfile64 does at chosen calls of this thread
+// (1-based; 0 never), beyond the failure FailCCall injects.
+struct SendfileScript {
+    int calls = 0;
+    int interruptAtCall = 0;  // fails with EINTR without moving anything
+    int emptyAtCall = 0;      // moves nothing, as at an early end of file
+    size_t maxPerCall = 0;    // moves at most this many bytes per call (0: no limit)
+    std::vector<size_t> requested;
+};
+
+extern thread_local SendfileScript g_sendfile;
+
+// One call that reached an interposed user or group lookup.
+struct LookupCall {
+    uint32_t id;
+    size_t bufferSize;
+};
+
+// Records the lookups made by the thread that armed it and fails the first
+// `failures` of them with `error`; every other call goes to the C library.
+class LookupScript {
+public:
+    void Arm(int failures, int error);
+    void Reset();
+    // The error this call must fail with, or 0 to forward it.
+    int Intercept(uint32_t id, size_t bufferSize);
+    std::vector<LookupCall> Calls();
+
+private:
+    std::mutex mutex_;
+    bool armed_ = false;
+    pthread_t thread_{};
+    int failuresLeft_ = 0;
+    int error_ = 0;
+    std::vector<LookupCall> calls_;
+};
+
+extern LookupScript g_userScript;
+extern LookupScript g_groupScript;
