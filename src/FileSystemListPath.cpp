@@ -39,7 +39,7 @@ public:
     {
         // A joined path the kernel would refuse is refused here too, although
         // the short name alone could be examined.
-        if (nameLength >= kPathMax - directoryLength_ || directoryLength_ >= kPathMax) {
+        if (directoryLength_ >= kPathMax || nameLength >= kPathMax - directoryLength_) {
             return false;
         }
         // With a trailing separator the joined path names the entry of this
