@@ -185,6 +185,14 @@ int RunTests(int argc, char **argv, const JvmConfig &config)
 
     // Loading the class loads the library, as in an application.
     g_fileSystemClass = FindGlobalClass(g_env, "com/quenvira/internal/io/BaseFileSystem");
+    // The JVM opens a jar when it first loads a class from it and keeps it
+    // open: load from the test jar now, so that no test counting descriptors
+    // sees it happen.
+    jclass testClass = g_env->FindClass("com/quenvira/test/ScriptedMonitor");
+    if (testClass == nullptr) {
+        Fail("the test classes are not on the class path");
+    }
+    g_env->DeleteLocalRef(testClass);
     if (config.initialize) {
         natives::InitStatic();
         if (g_env->ExceptionCheck()) {
