@@ -426,6 +426,20 @@ void JvmTest::TearDown()
     EXPECT_EQ(warningsAtStart_, JniWarningCount()) << "-Xcheck:jni reported:\n" << JniWarningText();
 }
 
+void JvmTest::ExpectNoException()
+{
+    auto thrown = TakeException();
+    EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
+}
+
+void JvmTest::ExpectException(const char *className, const char *message)
+{
+    auto thrown = TakeException();
+    ASSERT_TRUE(thrown.has_value()) << "expected " << className << ": " << message;
+    EXPECT_EQ(className, thrown->className);
+    EXPECT_EQ(message, thrown->message);
+}
+
 int JvmTest::AcknowledgeJniWarnings()
 {
     int seen = JniWarningCount() - warningsAtStart_;

@@ -90,6 +90,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
     JNIEnv *env() const { return Env(); }
+    // The call just made threw nothing (the pending exception, if any, is taken).
+    void ExpectNoException();
+    // The call just made threw exactly this (taken, so the test goes on clean).
+    void ExpectException(const char *className, const char *message);
     // Declares warnings the test provoked on purpose; returns how many there were.
     int AcknowledgeJniWarnings();
 

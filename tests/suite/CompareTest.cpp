@@ -39,14 +39,6 @@ protected:
         return natives::CompareByteByByte(JStr(file1.c_str()), JStr(file2.c_str()), monitor);
     }
 
-    void ExpectException(const char *className, const char *message)
-    {
-        auto thrown = TakeException();
-        ASSERT_TRUE(thrown.has_value());
-        EXPECT_EQ(className, thrown->className);
-        EXPECT_EQ(message, thrown->message);
-    }
-
     TempDir dir_;
 };
 

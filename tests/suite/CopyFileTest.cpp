@@ -62,20 +62,6 @@ protected:
             env(), nullptr, JStr(src.c_str()), JStr(dst.c_str()), flags, monitor);
     }
 
-    void ExpectNoException()
-    {
-        auto thrown = TakeException();
-        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
-    }
-
-    void ExpectException(const char *className, const char *message)
-    {
-        auto thrown = TakeException();
-        ASSERT_TRUE(thrown.has_value());
-        EXPECT_EQ(className, thrown->className);
-        EXPECT_EQ(message, thrown->message);
-    }
-
     TempDir dir_;
     std::string source_;
     std::string sourceContents_;

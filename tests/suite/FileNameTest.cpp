@@ -37,12 +37,6 @@ protected:
         ASSERT_FALSE(thrown.has_value()) << thrown->message;
     }
 
-    void ExpectNoException()
-    {
-        auto thrown = TakeException();
-        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
-    }
-
     TempDir dir_;
 };
 

@@ -115,12 +115,6 @@ protected:
         EXPECT_EQ("Invalid progress monitor", thrown->message);
     }
 
-    void ExpectNoException()
-    {
-        auto thrown = TakeException();
-        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
-    }
-
     jobjectArray List(jobject monitor)
     {
         return Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(env(), nullptr, JStr(Dir().c_str()), 0,
