@@ -140,7 +140,7 @@ jobject GetFileInfoFromStat(JNIEnv *env, const char *fullPath, jstring name,
                             const char *nameChars, jint infoMask, jboolean throwOnError)
 {
     struct stat st;
-    if (lstat(fullPath, &st) != 0) {
+    if (basefs::sys::lstat(fullPath, &st) != 0) {
         if (throwOnError) {
             throwExceptionFromErrNo(env, fullPath);
         }
@@ -236,7 +236,7 @@ bool setTimes(JNIEnv *env, const char *path, jint infoMask, jlong modified, jlon
     const bool setModified = (infoMask & INFO_MODIFIED) != 0;
     struct stat st = {};
     // Only a time that stays unchanged needs the file's current value.
-    if ((setAccessed != setModified) && lstat(path, &st) != 0) {
+    if ((setAccessed != setModified) && basefs::sys::lstat(path, &st) != 0) {
         throwExceptionFromErrNo(env, path);
         return false;
     }
@@ -255,7 +255,7 @@ bool setTimes(JNIEnv *env, const char *path, jint infoMask, jlong modified, jlon
 jstring readLinkTarget(JNIEnv *env, const char *path)
 {
     struct stat st;
-    if (lstat(path, &st) != 0) {
+    if (basefs::sys::lstat(path, &st) != 0) {
         throwExceptionFromErrNo(env, path);
         return nullptr;
     }

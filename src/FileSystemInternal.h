@@ -11,8 +11,58 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+// ---------------------------------------------------------------------------
+// System calls that the area files reach through here, not by their C
+// library names.
+//
+// glibc 2.33 gave fstat64, lstat64 and fstatat64 new symbol versions, so a
+// library that calls them by name does not load on an older C library (RHEL 8,
+// Debian 11, Amazon Linux 2: systems the JDK runs on). On x86_64 and aarch64
+// the C library's struct stat is the kernel's own and these wrappers make the
+// system calls themselves through syscall(), which every glibc exports under
+// its first version; lstat is newfstatat at the current directory, as the
+// C library's own lstat is. Elsewhere they call the C library.
+// ---------------------------------------------------------------------------
+
+#if defined(__x86_64__) || defined(__aarch64__)
+#define BASEFS_STAT_BY_SYSCALL 1
+#else
+#define BASEFS_STAT_BY_SYSCALL 0
+#endif
+
+namespace basefs::sys {
+
+// Each returns 0, or -1 with errno set, as its C library namesake does.
+
+inline int fstat(int fd, struct stat *st)
+{
+#if BASEFS_STAT_BY_SYSCALL
+    return static_cast<int>(::syscall(SYS_fstat, fd, st));
+#else
+    return ::fstat(fd, st);
+#endif
+}
+
+inline int fstatat(int directoryFd, const char *path, struct stat *st, int flags)
+{
+#if BASEFS_STAT_BY_SYSCALL
+    return static_cast<int>(::syscall(SYS_newfstatat, directoryFd, path, st, flags));
+#else
+    return ::fstatat(directoryFd, path, st, flags);
+#endif
+}
+
+inline int lstat(const char *path, struct stat *st)
+{
+    return sys::fstatat(AT_FDCWD, path, st, AT_SYMLINK_NOFOLLOW);
+}
+
+} // namespace basefs::sys
 
 namespace basefs {
 
@@ -159,6 +209,12 @@ public:
         : data_(count > 0 ? static_cast<T *>(std::malloc(count * sizeof(T))) : nullptr) {}
     ~HeapBuffer() { std::free(data_); }
     T *get() const { return data_; }
+    // Frees the buffer and allocates one of `count` elements in its place.
+    void reset(size_t count)
+    {
+        std::free(data_);
+        data_ = count > 0 ? static_cast<T *>(std::malloc(count * sizeof(T))) : nullptr;
+    }
 
 private:
     T *data_;

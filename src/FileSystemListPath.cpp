@@ -46,10 +46,10 @@ public:
         // very directory: examining it relative to the open directory spares
         // the kernel walking the whole path again for every entry.
         if (relative_) {
-            return fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
+            return basefs::sys::fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
         }
         std::memcpy(joined_.get() + directoryLength_, name, nameLength + 1);
-        return lstat(joined_.get(), st) == 0;
+        return basefs::sys::lstat(joined_.get(), st) == 0;
     }
 
 private:

@@ -233,7 +233,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         return 0;
     }
     struct stat sourceStat;
-    if (fstat(source.get(), &sourceStat) != 0) {
+    if (basefs::sys::fstat(source.get(), &sourceStat) != 0) {
         throwExceptionFromErrNo(env, srcChars.get());
         return 0;
     }
@@ -255,7 +255,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         return 0;
     }
     struct stat destinationStat;
-    if (fstat(destination.get(), &destinationStat) != 0) {
+    if (basefs::sys::fstat(destination.get(), &destinationStat) != 0) {
         throwExceptionFromErrNo(env, dstChars.get());
         return 0;
     }

@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <grp.h>
-#include <memory>
-#include <new>
 #include <pwd.h>
 
 namespace {
@@ -68,7 +66,7 @@ jobject newPrincipal(JNIEnv *env, jobject owner, jint id)
     const auto unsignedId = static_cast<typename Lookup::Id>(id);
 
     char stackBuffer[kStackBufferSize];
-    std::unique_ptr<char[]> heapBuffer;
+    basefs::HeapBuffer<char> heapBuffer(0);
     char *buffer = stackBuffer;
     size_t size = suggestedBufferSize(Lookup::kBufferSizeName);
     typename Lookup::Entry entry;
@@ -76,7 +74,7 @@ jobject newPrincipal(JNIEnv *env, jobject owner, jint id)
     int error = 0;
     for (;;) {
         if (size > kStackBufferSize) {
-            heapBuffer.reset(new (std::nothrow) char[size]);
+            heapBuffer.reset(size);
             buffer = heapBuffer.get();
             if (buffer == nullptr) {
                 error = ENOMEM;

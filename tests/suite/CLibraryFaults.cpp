@@ -5,9 +5,12 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/sendfile.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 
 // Where the malloc and free stand-ins forward. Under AddressSanitizer the heap
@@ -125,22 +128,29 @@ extern "C" struct dirent64 *readdir64(DIR *dir)
     return real(dir);
 }
 
-extern "C" int fstatat64(int dirFd, const char *path, struct stat64 *st, int flags) noexcept
+// The library makes its stat calls through syscall() (newfstatat, with
+// AT_FDCWD for lstat). A stat call of the JVM's own goes through the C
+// library's functions and never reaches here.
+extern "C" long syscall(long number, ...) noexcept
 {
-    static const auto real = Real<int (*)(int, const char *, struct stat64 *, int)>("fstatat64");
-    if (ShouldFail(CFunction::kFstatat64)) {
-        return -1;
+    static const auto real = Real<long (*)(long, ...)>("syscall");
+    // Every system call takes at most six arguments, each passed as a long.
+    constexpr int kMaxArguments = 6;
+    long arguments[kMaxArguments];
+    va_list list;
+    va_start(list, number);
+    for (long &argument : arguments) {
+        argument = va_arg(list, long);
     }
-    return real(dirFd, path, st, flags);
-}
-
-extern "C" int lstat64(const char *path, struct stat64 *st) noexcept
-{
-    static const auto real = Real<int (*)(const char *, struct stat64 *)>("lstat64");
-    if (ShouldFail(CFunction::kLstat64)) {
-        return -1;
+    va_end(list);
+    if (number == SYS_newfstatat) {
+        const bool atCurrentDirectory = static_cast<int>(arguments[0]) == AT_FDCWD;
+        if (ShouldFail(atCurrentDirectory ? CFunction::kLstat : CFunction::kFstatat)) {
+            return -1;
+        }
     }
-    return real(path, st);
+    return real(number, arguments[0], arguments[1], arguments[2], arguments[3], arguments[4],
+                arguments[5]);
 }
 
 extern "C" size_t fread(void *buffer, size_t size, size_t count, FILE *stream)

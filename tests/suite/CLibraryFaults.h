@@ -1,7 +1,7 @@
 // Stand-ins for the C library functions the library calls, defined once for
 // the whole basefs_tests executable: the library resolves these names through
-// the executable first (nm -D libbasefs.so lists them: readdir64, fstatat64,
-// lstat64, fread, sendfile64, getpwuid_r, getgrgid_r, malloc, free). Each
+// the executable first (nm -D libbasefs.so lists them: readdir64, syscall,
+// fread, sendfile64, getpwuid_r, getgrgid_r, malloc, free). Each
 // forwards to the real function unless a test armed a failure on its own
 // thread; calls of the JVM's threads always go through.
 #pragma once
@@ -18,8 +18,8 @@ namespace jvmtest::faults {
 // The stand-ins that fail on request, and how a failure looks to the caller.
 enum class CFunction {
     kReaddir64,  // null, errno set
-    kFstatat64,  // -1, errno set
-    kLstat64,    // -1, errno set
+    kFstatat,    // -1, errno set (newfstatat relative to an open directory)
+    kLstat,      // -1, errno set (newfstatat at the current directory)
     kFread,      // 0 with the stream's error indicator set, errno set
     kSendfile64, // -1, errno set
     kCount,

@@ -343,7 +343,7 @@ TEST_F(FaultTest, NewObjectVFailingForARecordOrAPrincipal)
 
     // The fallback record of an entry that cannot be examined.
     {
-        FailCCall noStatus(CFunction::kFstatat64, 3, EACCES);
+        FailCCall noStatus(CFunction::kFstatat, 3, EACCES);
         FailJniCall fault(JniFunction::kNewObjectV, 3);
         EXPECT_EQ(nullptr, List(directory, kExtendedMask));
         EXPECT_EQ(3, noStatus.calls());
@@ -487,7 +487,7 @@ TEST_F(FaultTest, Readdir64FailingMidDirectory)
     ExpectNoDescriptorLeft();
 }
 
-TEST_F(FaultTest, Fstatat64FailingForOneEntryGivesItTheFallbackRecord)
+TEST_F(FaultTest, FstatatFailingForOneEntryGivesItTheFallbackRecord)
 {
     // With the trailing '/' the entries are examined relative to the open
     // directory. The records examined have sizes and times the fallback
@@ -505,7 +505,7 @@ TEST_F(FaultTest, Fstatat64FailingForOneEntryGivesItTheFallbackRecord)
         SCOPED_TRACE(failAtCall);
         std::vector<Record> records;
         {
-            FailCCall fault(CFunction::kFstatat64, failAtCall, EACCES);
+            FailCCall fault(CFunction::kFstatat, failAtCall, EACCES);
             records = Records(List(directory, kExtendedMask));
             EXPECT_EQ(3, fault.calls());
         }
@@ -528,7 +528,7 @@ TEST_F(FaultTest, Fstatat64FailingForOneEntryGivesItTheFallbackRecord)
     ExpectNoDescriptorLeft();
 }
 
-TEST_F(FaultTest, Lstat64FailingForASingleFile)
+TEST_F(FaultTest, LstatFailingForASingleFile)
 {
     const std::string link = dir_ / "link";
     ASSERT_EQ(0, symlink("file", link.c_str()));
@@ -549,7 +549,7 @@ TEST_F(FaultTest, Lstat64FailingForASingleFile)
         SCOPED_TRACE(c.label);
         bool neutral = false;
         {
-            FailCCall fault(CFunction::kLstat64, c.failAtCall, EIO);
+            FailCCall fault(CFunction::kLstat, c.failAtCall, EIO);
             neutral = c.call();
             EXPECT_EQ(1, fault.calls());
         }
