@@ -68,6 +68,23 @@ const char *describeError(int error)
     return "Unknown";
 }
 
+// Java milliseconds of a file time in whole seconds. File systems with 64-bit
+// seconds (tmpfs, btrfs, XFS with big timestamps) hold times beyond what Java
+// milliseconds reach: those saturate at the ends of the range instead of
+// wrapping round to the other end.
+jlong javaTimeFromSeconds(time_t seconds)
+{
+    constexpr jlong kMaxSeconds = std::numeric_limits<jlong>::max() / kMillisPerSecond;
+    constexpr jlong kMinSeconds = std::numeric_limits<jlong>::min() / kMillisPerSecond;
+    if (seconds > kMaxSeconds) {
+        return std::numeric_limits<jlong>::max();
+    }
+    if (seconds < kMinSeconds) {
+        return std::numeric_limits<jlong>::min();
+    }
+    return static_cast<jlong>(seconds) * kMillisPerSecond;
+}
+
 } // namespace
 
 namespace basefs {
@@ -105,14 +122,14 @@ jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidde
         attributes |= ATTR_SYMLINK;
     }
     attributes |= attributesFromMode(st.st_mode);
-    const jlong modified = static_cast<jlong>(st.st_mtime) * kMillisPerSecond;
+    const jlong modified = javaTimeFromSeconds(st.st_mtime);
 
     if ((infoMask & INFO_EXTENDED_RECORD_MASK) == 0) {
         return env->NewObject(g_ClassFileInfo, g_MethodFileInfoConstruct, name, attributes,
                               size, modified);
     }
     const jlong accessed =
-        (infoMask & INFO_ACCESSED) != 0 ? static_cast<jlong>(st.st_atime) * kMillisPerSecond : 0;
+        (infoMask & INFO_ACCESSED) != 0 ? javaTimeFromSeconds(st.st_atime) : 0;
     const jlong fourthTime = 0; // Linux keeps no creation time that lstat reports
     const jint owner = (infoMask & INFO_OWNER) != 0 ? static_cast<jint>(st.st_uid) : 0;
     const jint group = (infoMask & INFO_GROUP) != 0 ? static_cast<jint>(st.st_gid) : 0;

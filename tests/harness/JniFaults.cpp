@@ -127,6 +127,75 @@ jint JNICALL EnsureLocalCapacity(JNIEnv *env, jint capacity)
     return g_real->EnsureLocalCapacity(env, capacity);
 }
 
+// ---- The local-reference ledger ------------------------------------------------
+
+std::atomic<JNIEnv *> g_ledgerEnv{nullptr};
+long g_liveReferences = 0;
+long g_peakReferences = 0;
+
+// Counts one reference made through the ledger's environment.
+template <typename T>
+T Made(JNIEnv *env, T reference)
+{
+    if (reference != nullptr && env == g_ledgerEnv.load(std::memory_order_acquire)) {
+        ++g_liveReferences;
+        if (g_liveReferences > g_peakReferences) {
+            g_peakReferences = g_liveReferences;
+        }
+    }
+    return reference;
+}
+
+jobject JNICALL CountedNewObjectV(JNIEnv *env, jclass cls, jmethodID constructor, va_list args)
+{
+    return Made(env, g_real->NewObjectV(env, cls, constructor, args));
+}
+
+jstring JNICALL CountedNewString(JNIEnv *env, const jchar *units, jsize length)
+{
+    return Made(env, g_real->NewString(env, units, length));
+}
+
+jstring JNICALL CountedNewStringUTF(JNIEnv *env, const char *bytes)
+{
+    return Made(env, g_real->NewStringUTF(env, bytes));
+}
+
+jobjectArray JNICALL CountedNewObjectArray(JNIEnv *env, jsize length, jclass elementClass, jobject initial)
+{
+    return Made(env, g_real->NewObjectArray(env, length, elementClass, initial));
+}
+
+jobject JNICALL CountedGetObjectArrayElement(JNIEnv *env, jobjectArray array, jsize index)
+{
+    return Made(env, g_real->GetObjectArrayElement(env, array, index));
+}
+
+jobject JNICALL CountedNewLocalRef(JNIEnv *env, jobject reference)
+{
+    return Made(env, g_real->NewLocalRef(env, reference));
+}
+
+void JNICALL CountedDeleteLocalRef(JNIEnv *env, jobject reference)
+{
+    if (reference != nullptr && env == g_ledgerEnv.load(std::memory_order_acquire)) {
+        --g_liveReferences;
+    }
+    g_real->DeleteLocalRef(env, reference);
+}
+
+// Keeps the real table, once, for the life of the process.
+void SaveRealTable(JNIEnv *env)
+{
+    if (g_real != nullptr) {
+        return;
+    }
+    jclass local = env->FindClass("java/lang/OutOfMemoryError");
+    g_outOfMemoryError = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    Check(Jvmti()->GetJNIFunctionTable(&g_real), "GetJNIFunctionTable");
+}
+
 // A copy of the real table with the stand-in for `function`.
 jniNativeInterface WithStandIn(const jniNativeInterface &real, JniFunction function)
 {
@@ -181,12 +250,7 @@ FailJniCall::FailJniCall(JniFunction function, int failAtCall, JNIEnv *env) : fa
         Die("arming a second fault", 0);
     }
     g_faultArmed = true;
-    if (g_real == nullptr) {
-        jclass local = env->FindClass("java/lang/OutOfMemoryError");
-        g_outOfMemoryError = static_cast<jclass>(env->NewGlobalRef(local));
-        env->DeleteLocalRef(local);
-        Check(Jvmti()->GetJNIFunctionTable(&g_real), "GetJNIFunctionTable");
-    }
+    SaveRealTable(env);
     g_failAtCall = failAtCall;
     g_calls = 0;
     g_armedEnv.store(env, std::memory_order_release);
@@ -202,5 +266,37 @@ FailJniCall::~FailJniCall()
 }
 
 int FailJniCall::calls() const { return g_calls; }
+
+LocalReferenceLedger::LocalReferenceLedger(JNIEnv *env)
+{
+    if (g_faultArmed) {
+        Die("following references while a fault is armed", 0);
+    }
+    g_faultArmed = true;
+    SaveRealTable(env);
+    g_liveReferences = 0;
+    g_peakReferences = 0;
+    g_ledgerEnv.store(env, std::memory_order_release);
+    jniNativeInterface table = *g_real;
+    table.NewObjectV = CountedNewObjectV;
+    table.NewString = CountedNewString;
+    table.NewStringUTF = CountedNewStringUTF;
+    table.NewObjectArray = CountedNewObjectArray;
+    table.GetObjectArrayElement = CountedGetObjectArrayElement;
+    table.NewLocalRef = CountedNewLocalRef;
+    table.DeleteLocalRef = CountedDeleteLocalRef;
+    Check(Jvmti()->SetJNIFunctionTable(&table), "SetJNIFunctionTable");
+}
+
+LocalReferenceLedger::~LocalReferenceLedger()
+{
+    Check(Jvmti()->SetJNIFunctionTable(g_real), "SetJNIFunctionTable");
+    g_ledgerEnv.store(nullptr, std::memory_order_release);
+    g_faultArmed = false;
+}
+
+long LocalReferenceLedger::live() const { return g_liveReferences; }
+
+long LocalReferenceLedger::peak() const { return g_peakReferences; }
 
 } // namespace jvmtest::faults

@@ -49,5 +49,21 @@ private:
     int failAtCall_;
 };
 
+// While it exists, follows the local references the calls made through `env`
+// (so on that thread only) create and delete: every non-null result of
+// NewObject(V), NewString(UTF), NewObjectArray, GetObjectArrayElement and
+// NewLocalRef counts one, every DeleteLocalRef of a reference takes one off.
+// Its peak is the most references a native call held at once, whatever the
+// JVM's checks print about it. Not together with a FailJniCall.
+class LocalReferenceLedger {
+public:
+    explicit LocalReferenceLedger(JNIEnv *env = Env());
+    ~LocalReferenceLedger();
+    LocalReferenceLedger(const LocalReferenceLedger &) = delete;
+    LocalReferenceLedger &operator=(const LocalReferenceLedger &) = delete;
+
+    long live() const;
+    long peak() const;
+};
 
 } // namespace jvmtest::faults

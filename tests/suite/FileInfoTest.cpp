@@ -5,8 +5,13 @@
 #include "FileSystemCommon.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -172,6 +177,57 @@ INSTANTIATE_TEST_SUITE_P(
                       MaskCase{0x10, true, false, false, false}, MaskCase{0x20, true, false, true, false},
                       MaskCase{0x40, true, false, false, true}, MaskCase{0x60, true, false, true, true},
                       MaskCase{-1, true, true, true, true}));
+
+// tmpfs keeps 64-bit seconds, so it holds times beyond the range of Java
+// milliseconds; ext4 would clamp them to the year 2446.
+TEST_F(FileInfoTest, FarTimesSaturateInRecordsAndListings)
+{
+    const std::string mountPoint = dir_ / "tmpfs";
+    ASSERT_EQ(0, mkdir(mountPoint.c_str(), 0700));
+    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount(path.c_str()); }
+    } unmount{mountPoint};
+
+    constexpr jlong kMax = std::numeric_limits<jlong>::max();
+    constexpr jlong kMin = std::numeric_limits<jlong>::min();
+    constexpr time_t kLastWholeSecond = kMax / 1000;
+    struct Case {
+        time_t seconds;
+        jlong expected;
+    } cases[] = {
+        {9300000000000000, kMax},             // touch -d @9300000000000000
+        {kLastWholeSecond, kLastWholeSecond * 1000},
+        {kLastWholeSecond + 1, kMax},
+        {-kLastWholeSecond, -kLastWholeSecond * 1000},
+        {-kLastWholeSecond - 1, kMin},        // what setting Long.MIN_VALUE stores
+        {std::numeric_limits<time_t>::min() / 2, kMin},
+    };
+    const std::string path = dir_.WriteFile("tmpfs/f", "");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.seconds);
+        SetTimes(path, c.seconds, c.seconds, 0);
+        Record record = Info(path, "f", INFO_ACCESSED);
+        EXPECT_EQ(c.expected, record.modified);
+        EXPECT_EQ(c.expected, record.accessed);
+
+        jobjectArray listing = natives::ListFileInfos(JStr((mountPoint + "/").c_str()), INFO_ACCESSED, nullptr, 0);
+        ASSERT_NE(nullptr, listing);
+        ASSERT_EQ(1, env()->GetArrayLength(listing));
+        Record listed = ReadRecord(env()->GetObjectArrayElement(listing, 0));
+        EXPECT_EQ(c.expected, listed.modified);
+        EXPECT_EQ(c.expected, listed.accessed);
+    }
+
+    // The round trip through the library itself: Long.MIN_VALUE is stored as
+    // one second further back with a positive fraction, and reads back as itself.
+    natives::SetFileInfo(JStr(path.c_str()), INFO_MODIFIED, kMin, 0, 0, 0);
+    ExpectNoException();
+    EXPECT_EQ(kMin, Info(path, "f", 0).modified);
+}
 
 TEST_F(FileInfoTest, MissingPath)
 {
