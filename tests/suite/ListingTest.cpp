@@ -194,7 +194,7 @@ TEST_P(ListingSizeTest, ResultHasExactlyOneRecordPerEntry)
     std::sort(names.begin(), names.end());
     std::vector<std::string> expected;
     for (int i = 0; i < count; ++i) {
-        expected.push_back("f" + std::to_string(i));
+        expected.push_back(std::string("f") + std::to_string(i));
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, names);
@@ -359,7 +359,7 @@ TEST_F(ListingTest, FailuresToOpenTheDirectory)
         {dir_ / "missing/", "Path does not exist [2]"},
         {file + "/", "Not a directory [20]"},
         {file, "Not a directory [20]"},
-        {"/" + std::string(5000, 'p'), "Too long path [36]"},
+        {std::string("/") + std::string(5000, 'p'), "Too long path [36]"},
     };
     for (const Case &c : cases) {
         ThrownException thrown = Failure(JStr(c.path.c_str()));

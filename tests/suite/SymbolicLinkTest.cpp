@@ -139,7 +139,10 @@ TEST_F(SymbolicLinkTest, LinkReplacedBeforeReadlinkIsReadAsItIsThen)
     // lstat sees the first target; readlink the second, longer or shorter one.
     const std::pair<std::string, std::string> changes[] = {{"ab", TargetOfLength(300)},
                                                            {TargetOfLength(300), "x"}};
-    for (const auto &[before, after] : changes) {
+    for (const auto &change : changes) {
+        // Named references, not a structured binding: clang 14 cannot capture one.
+        const std::string &before = change.first;
+        const std::string &after = change.second;
         std::string link = dir_ / "changing";
         unlink(link.c_str());
         ASSERT_EQ(0, symlink(before.c_str(), link.c_str()));
