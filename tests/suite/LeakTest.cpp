@@ -244,9 +244,23 @@ TEST_F(LeakTest, InjectedFailures)
              natives::ListFileInfos(path, 0, nullptr, 0);
          },
          kOutOfMemoryError},
+        {"nCopyFileCallback, copy_file_range fails mid-copy",
+         [&] {
+             FailCCall fault(CFunction::kCopyFileRange, 2, EIO);
+             natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
+         },
+         kIOException},
         {"nCopyFileCallback, sendfile64 fails mid-copy",
          [&] {
+             UseTransferMethod method(TransferMethod::kSendfile);
              FailCCall fault(CFunction::kSendfile64, 2, EIO);
+             natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
+         },
+         kIOException},
+        {"nCopyFileCallback, write fails mid-copy",
+         [&] {
+             UseTransferMethod method(TransferMethod::kReadWrite);
+             FailCCall fault(CFunction::kWrite, 2, EIO);
              natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
          },
          kIOException},
