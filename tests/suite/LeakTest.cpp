@@ -29,7 +29,8 @@ constexpr jint kFrameCapacity = 64;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 constexpr jint kTimesAndPermissions = INFO_MODIFIED | INFO_ACCESSED | INFO_ATTRIBUTES;
 constexpr jlong kMiB = 1024 * 1024;
-constexpr size_t kCompareBuffersSize = 2 * 64 * 1024;
+// The comparison allocates one 64 KiB buffer per file.
+constexpr size_t kCompareBuffersSize = 64 * 1024;
 constexpr size_t kLongPathUnits = 700; // beyond the 512 converted without allocating
 // The buffer for joined entry paths of a listing without the trailing '/'.
 constexpr size_t kJoinedPathBufferSize = 4096;
