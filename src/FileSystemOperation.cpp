@@ -36,12 +36,13 @@ bool isSameFile(const struct stat &a, const struct stat &b)
 // Whether the destination must be cut to the `copied` bytes once the copy has
 // ended: only a regular file other than the source, and only when the copy
 // changed it (an existing destination stays untouched when the first transfer
-// failed) or copied the whole, possibly empty, source.
+// failed) or copied the whole, possibly empty, source (`reachedEnd`: a
+// transfer found its end; its reported size may be 0 with contents).
 bool shouldCutDestination(const struct stat &source, const struct stat &destination,
-                          off_t copied)
+                          off_t copied, bool reachedEnd)
 {
     return S_ISREG(destination.st_mode) && !isSameFile(source, destination) &&
-           (copied > 0 || copied == source.st_size);
+           (copied > 0 || reachedEnd);
 }
 
 // Cuts the destination to `length` bytes. Throws an IOException for a failure
@@ -309,6 +310,11 @@ StepEnd copyStep(CopyChannel &channel, SourceRegions &regions, off_t stepEnd, of
                 continue;
             }
             limit = std::min(stepEnd, regions.dataEnd);
+            if (limit <= *position) {
+                // The source changed under the lookups: dense from here.
+                regions.sparse = false;
+                continue;
+            }
         }
         if (regions.seekPending) {
             if (!seekBoth(channel, *position)) {
@@ -358,12 +364,14 @@ void throwTransferFailure(JNIEnv *env, const CopyChannel &channel, const char *d
 // a transfer fails, or the monitor stops the copy. With a monitor the source
 // goes in 1 MiB steps, holes included, each reported once something of it was
 // copied; without one each transfer asks for all that is left. Returns the
-// source bytes copied, holes included; an exception for a failed transfer or
-// the monitor's exception may be pending.
+// source bytes copied, holes included, and sets *reachedEnd when a transfer
+// found the end; an exception for a failed transfer or the monitor's exception
+// may be pending.
 off_t copyContents(JNIEnv *env, CopyChannel &channel, SourceRegions &regions, jobject monitor,
-                   const char *destinationPath)
+                   const char *destinationPath, bool *reachedEnd)
 {
     off_t position = 0;
+    *reachedEnd = false;
     for (;;) {
         const off_t stepStart = position;
         const off_t stepEnd = monitor != nullptr ? stepStart + kCopyStepSize : kNoStepEnd;
@@ -376,6 +384,7 @@ off_t copyContents(JNIEnv *env, CopyChannel &channel, SourceRegions &regions, jo
             break;
         }
         if (end == StepEnd::kEndOfSource) {
+            *reachedEnd = true;
             break;
         }
     }
@@ -551,8 +560,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
 
     CopyChannel channel(destination.get(), source.get(), firstMethod(sourceStat, destinationStat));
     SourceRegions regions = findRegions(source.get(), sourceStat, destinationStat);
-    const off_t copied = copyContents(env, channel, regions, monitor, dstChars.get());
-    if (shouldCutDestination(sourceStat, destinationStat, copied)) {
+    bool reachedEnd = false;
+    const off_t copied = copyContents(env, channel, regions, monitor, dstChars.get(), &reachedEnd);
+    if (shouldCutDestination(sourceStat, destinationStat, copied, reachedEnd)) {
         cutDestination(env, destination.get(), copied, dstChars.get());
     }
     return copied;

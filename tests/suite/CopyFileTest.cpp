@@ -525,6 +525,16 @@ TEST_F(CopyFileTest, SourceWithoutAnEndCopiesUntilTheMonitorStops)
     EXPECT_TRUE(ReadFileContents(destination_) == std::string(3 * kMiB, '\0'));
 }
 
+TEST_F(CopyFileTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouched)
+{
+    dir_.WriteFile("destination", "keep");
+    UseTransferMethod method(TransferMethod::kSendfile);
+    faults::FailCCall fault(faults::CFunction::kSendfile64, 1, EIO);
+    EXPECT_EQ(0, Copy("/proc/cpuinfo", destination_, nullptr));
+    ExpectException("java.io.IOException", "An I/O error occurred [5]");
+    EXPECT_EQ("keep", ReadFileContents(destination_));
+}
+
 TEST_F(CopyFileTest, CopyToAFullDeviceReportsNoSpace)
 {
     // sendfile refuses /dev/full; the write that follows finds it full.

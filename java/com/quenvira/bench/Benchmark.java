@@ -291,7 +291,7 @@ public final class Benchmark {
         Scenario scenario = new Scenario(sparseTitle(), "GiB/s", (double) SPARSE_SIZE / GIB, true,
                 copiers(source, root));
         measure(scenario);
-        noteSpace(scenario, contender -> blocksOf(root.resolve(targetOf(contender))), "occupies");
+        noteSpace(scenario, contender -> blocksOf(root.resolve(targetOf(contender))), "space each copy occupies");
         Files.delete(source);
     }
 
@@ -335,7 +335,7 @@ public final class Benchmark {
                 contender.operation().run();
                 command("sync", "-f", mount.toString());
                 return before - store.getUnallocatedSpace();
-            }, "adds to the space used");
+            }, "space each copy adds to the file system");
         } finally {
             tryCommand("umount", mount.toString());
             Files.deleteIfExists(image);
@@ -353,8 +353,8 @@ public final class Benchmark {
         long bytes(Contender contender) throws IOException;
     }
 
-    private void noteSpace(Scenario scenario, SpaceOf space, String verb) throws IOException {
-        StringBuilder line = new StringBuilder(scenario.title()).append(": the copy ").append(verb);
+    private void noteSpace(Scenario scenario, SpaceOf space, String what) throws IOException {
+        StringBuilder line = new StringBuilder(scenario.title()).append(": ").append(what).append(':');
         String separator = " ";
         for (Contender contender : scenario.contenders()) {
             line.append(separator).append(String.format(Locale.ROOT, "%.1f MiB (%s)",
