@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 // Where the malloc and free stand-ins forward. Under AddressSanitizer the heap
 // is the sanitizer's (its free and its leak check know only its blocks), so
@@ -79,9 +81,48 @@ Function Real(const char *name)
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+// Whether the code at `address` (a return address) is the library's.
+bool IsLibraryCode(void *address)
+{
+    Dl_info info{};
+    return dladdr(address, &info) != 0 && info.dli_fname != nullptr &&
+           std::strstr(info.dli_fname, "libbasefs") != nullptr;
+}
+
+// What a scripted transfer call does before (or instead of) the real one:
+// returns true with *result set when the call ends here; else *count may
+// have been lowered.
+bool Scripted(TransferScript &script, size_t *count, long *result)
+{
+    if (script.refuseWith != 0) {
+        ++script.refused;
+        errno = script.refuseWith;
+        *result = -1;
+        return true;
+    }
+    const int call = ++script.calls;
+    script.requested.push_back(*count);
+    if (call == script.interruptAtCall) {
+        errno = EINTR;
+        *result = -1;
+        return true;
+    }
+    if (call == script.emptyAtCall) {
+        *result = 0;
+        return true;
+    }
+    if (script.maxPerCall != 0 && *count > script.maxPerCall) {
+        *count = script.maxPerCall;
+    }
+    return false;
+}
+
 } // namespace
 
-thread_local SendfileScript g_sendfile;
+thread_local TransferScript g_copyFileRange;
+thread_local TransferScript g_sendfile;
+thread_local TransferScript g_read;
+thread_local TransferScript g_write;
 LookupScript g_userScript;
 LookupScript g_groupScript;
 
@@ -149,6 +190,19 @@ extern "C" long syscall(long number, ...) noexcept
             return -1;
         }
     }
+    // copy_file_range(fd_in, off_in, fd_out, off_out, len, flags): only the
+    // library makes it.
+    if (number == SYS_copy_file_range) {
+        if (ShouldFail(CFunction::kCopyFileRange)) {
+            return -1;
+        }
+        size_t count = static_cast<size_t>(arguments[4]);
+        long result = 0;
+        if (Scripted(g_copyFileRange, &count, &result)) {
+            return result;
+        }
+        arguments[4] = static_cast<long>(count);
+    }
     return real(number, arguments[0], arguments[1], arguments[2], arguments[3], arguments[4],
                 arguments[5]);
 }
@@ -170,20 +224,43 @@ extern "C" ssize_t sendfile64(int outFd, int inFd, off64_t *offset, size_t count
     if (ShouldFail(CFunction::kSendfile64)) {
         return -1;
     }
-    SendfileScript &script = g_sendfile;
-    const int call = ++script.calls;
-    script.requested.push_back(count);
-    if (call == script.interruptAtCall) {
-        errno = EINTR;
-        return -1;
-    }
-    if (call == script.emptyAtCall) {
-        return 0;
-    }
-    if (script.maxPerCall != 0 && count > script.maxPerCall) {
-        count = script.maxPerCall;
+    long result = 0;
+    if (Scripted(g_sendfile, &count, &result)) {
+        return result;
     }
     return real(outFd, inFd, offset, count);
+}
+
+extern "C" ssize_t read(int fd, void *buffer, size_t count)
+{
+    static const auto real = Real<ssize_t (*)(int, void *, size_t)>("read");
+    if (!IsLibraryCode(__builtin_return_address(0))) {
+        return real(fd, buffer, count);
+    }
+    if (ShouldFail(CFunction::kRead)) {
+        return -1;
+    }
+    long result = 0;
+    if (Scripted(g_read, &count, &result)) {
+        return result;
+    }
+    return real(fd, buffer, count);
+}
+
+extern "C" ssize_t write(int fd, const void *buffer, size_t count)
+{
+    static const auto real = Real<ssize_t (*)(int, const void *, size_t)>("write");
+    if (!IsLibraryCode(__builtin_return_address(0))) {
+        return real(fd, buffer, count);
+    }
+    if (ShouldFail(CFunction::kWrite)) {
+        return -1;
+    }
+    long result = 0;
+    if (Scripted(g_write, &count, &result)) {
+        return result;
+    }
+    return real(fd, buffer, count);
 }
 
 extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size, struct passwd **found)
@@ -258,6 +335,43 @@ int WatchAllocations::live() const
 }
 
 } // namespace jvmtest::faults
+
+UseTransferMethod::UseTransferMethod(TransferMethod method)
+{
+    g_copyFileRange = TransferScript{};
+    g_sendfile = TransferScript{};
+    g_read = TransferScript{};
+    g_write = TransferScript{};
+    if (method != TransferMethod::kCopyFileRange) {
+        g_copyFileRange.refuseWith = EXDEV;
+    }
+    if (method == TransferMethod::kReadWrite) {
+        g_sendfile.refuseWith = EINVAL;
+    }
+}
+
+UseTransferMethod::~UseTransferMethod()
+{
+    g_copyFileRange = TransferScript{};
+    g_sendfile = TransferScript{};
+    g_read = TransferScript{};
+    g_write = TransferScript{};
+}
+
+TransferScript &ScriptOf(TransferMethod method)
+{
+    switch (method) {
+    case TransferMethod::kCopyFileRange:
+        return g_copyFileRange;
+    case TransferMethod::kSendfile:
+        return g_sendfile;
+    case TransferMethod::kReadWrite:
+        break;
+    }
+    return g_read;
+}
+
+int TransferCalls() { return g_copyFileRange.calls + g_sendfile.calls + g_read.calls; }
 
 void LookupScript::Arm(int failures, int error)
 {

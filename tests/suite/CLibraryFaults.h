@@ -1,9 +1,10 @@
 // Stand-ins for the C library functions the library calls, defined once for
 // the whole basefs_tests executable: the library resolves these names through
 // the executable first (nm -D libbasefs.so lists them: readdir64, syscall,
-// fread, sendfile64, getpwuid_r, getgrgid_r, malloc, free). Each
+// fread, sendfile64, read, write, getpwuid_r, getgrgid_r, malloc, free). Each
 // forwards to the real function unless a test armed a failure on its own
-// thread; calls of the JVM's threads always go through.
+// thread; calls of the JVM's threads always go through. read and write, which
+// the JVM calls all the time, are scripted only when the library called them.
 #pragma once
 
 #include <pthread.h>
@@ -22,6 +23,9 @@ enum class CFunction {
     kLstat,      // -1, errno set (newfstatat at the current directory)
     kFread,      // 0 with the stream's error indicator set, errno set
     kSendfile64, // -1, errno set
+    kCopyFileRange, // -1, errno set (syscall SYS_copy_file_range)
+    kRead,       // -1, errno set (the library's calls only)
+    kWrite,      // -1, errno set (the library's calls only)
     kCount,
 };
 
@@ -70,9 +74,12 @@ public:
 
 // ---- Scripts of the copy and user/group tests ----------------------------
 
-// What the stand-in for sendfile64 does at chosen calls of this thread
-// (1-based; 0 never), beyond the failure FailCCall injects.
-struct SendfileScript {
+// What the stand-in of one transfer call (copy_file_range, sendfile64, or the
+// library's read) does at chosen calls of this thread (1-based; 0 never),
+// beyond the failure FailCCall injects.
+struct TransferScript {
+    int refuseWith = 0;       // every call fails with this error, as a kernel refusing the method
+    int refused = 0;          // calls refused so far; not counted below
     int calls = 0;
     int interruptAtCall = 0;  // fails with EINTR without moving anything
     int emptyAtCall = 0;      // moves nothing, as at an early end of file
@@ -80,7 +87,32 @@ struct SendfileScript {
     std::vector<size_t> requested;
 };
 
-extern thread_local SendfileScript g_sendfile;
+extern thread_local TransferScript g_copyFileRange;
+extern thread_local TransferScript g_sendfile;
+extern thread_local TransferScript g_read;
+extern thread_local TransferScript g_write; // maxPerCall only
+
+// The library's transfer methods, best first.
+enum class TransferMethod { kCopyFileRange, kSendfile, kReadWrite };
+
+// While it exists, the copies of this thread use `method`: the kernel's answer
+// to the better ones is scripted as a refusal (EXDEV for copy_file_range,
+// EINVAL for sendfile). Every script starts afresh, and again on destruction.
+class UseTransferMethod {
+public:
+    explicit UseTransferMethod(TransferMethod method);
+    ~UseTransferMethod();
+    UseTransferMethod(const UseTransferMethod &) = delete;
+    UseTransferMethod &operator=(const UseTransferMethod &) = delete;
+};
+
+// The script of the call that moves the bytes in `method`: copy_file_range,
+// sendfile64 or read.
+TransferScript &ScriptOf(TransferMethod method);
+
+// Calls of the three transfer stand-ins that went on to the kernel or were
+// scripted, refusals not counted.
+int TransferCalls();
 
 // One call that reached an interposed user or group lookup.
 struct LookupCall {

@@ -14,8 +14,8 @@ namespace {
 using namespace jvmtest;
 
 constexpr size_t kBlock = 64 * 1024;
-// Size of the one allocation the comparison makes: two blocks.
-constexpr size_t kCompareBuffersSize = 2 * kBlock;
+// The comparison allocates one buffer of a block per file.
+constexpr size_t kCompareBufferSize = kBlock;
 
 std::string Pattern(size_t size)
 {
@@ -155,7 +155,7 @@ TEST_F(CompareTest, ReadErrorInEitherPosition)
 TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
 {
     // Missing files: had either been opened first, its error would be thrown instead.
-    faults::FailAllocation fault(kCompareBuffersSize);
+    faults::FailAllocation fault(kCompareBufferSize);
     EXPECT_FALSE(Compare(dir_ / "missing1", dir_ / "missing2", nullptr));
     ExpectException("java.lang.OutOfMemoryError", "Cannot allocate buffers for comparison");
     EXPECT_TRUE(fault.fired()) << "the comparison made no allocation of its buffers' size";

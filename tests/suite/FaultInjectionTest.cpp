@@ -561,6 +561,8 @@ TEST_F(FaultTest, LstatFailingForASingleFile)
 
 TEST_F(FaultTest, Sendfile64FailingMidCopy)
 {
+    // sendfile serves where copy_file_range is refused.
+    UseTransferMethod method(TransferMethod::kSendfile);
     const std::string source = dir_.WriteFileOfSize("source", 3 * kMiB);
     const std::string contents = ReadFileContents(source);
     jstring src = J(source);

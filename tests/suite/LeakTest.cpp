@@ -29,7 +29,8 @@ constexpr jint kFrameCapacity = 64;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 constexpr jint kTimesAndPermissions = INFO_MODIFIED | INFO_ACCESSED | INFO_ATTRIBUTES;
 constexpr jlong kMiB = 1024 * 1024;
-constexpr size_t kCompareBuffersSize = 2 * 64 * 1024;
+// The comparison allocates one 64 KiB buffer per file.
+constexpr size_t kCompareBuffersSize = 64 * 1024;
 constexpr size_t kLongPathUnits = 700; // beyond the 512 converted without allocating
 // The buffer for joined entry paths of a listing without the trailing '/'.
 constexpr size_t kJoinedPathBufferSize = 4096;
@@ -244,9 +245,23 @@ TEST_F(LeakTest, InjectedFailures)
              natives::ListFileInfos(path, 0, nullptr, 0);
          },
          kOutOfMemoryError},
+        {"nCopyFileCallback, copy_file_range fails mid-copy",
+         [&] {
+             FailCCall fault(CFunction::kCopyFileRange, 2, EIO);
+             natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
+         },
+         kIOException},
         {"nCopyFileCallback, sendfile64 fails mid-copy",
          [&] {
+             UseTransferMethod method(TransferMethod::kSendfile);
              FailCCall fault(CFunction::kSendfile64, 2, EIO);
+             natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
+         },
+         kIOException},
+        {"nCopyFileCallback, write fails mid-copy",
+         [&] {
+             UseTransferMethod method(TransferMethod::kReadWrite);
+             FailCCall fault(CFunction::kWrite, 2, EIO);
              natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
          },
          kIOException},

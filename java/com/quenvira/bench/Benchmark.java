@@ -6,8 +6,10 @@ import java.io.File;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.io.PrintStream;
+import java.io.RandomAccessFile;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
+import java.nio.file.FileStore;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -27,8 +29,12 @@ import org.eclipse.core.runtime.IProgressMonitor;
  * then runs rounds in which every contender runs once, in a rotating order.
  *
  * <pre>
- * basefs-bench [--quick] [--markdown FILE] [--dir DIR]
+ * basefs-bench [--quick] [--markdown FILE] [--dir DIR] [--only TEXT]
  * </pre>
+ *
+ * {@code --only} runs the scenarios whose title contains TEXT ("copy", "compare", "reflink").
+ * The reflink scenario mounts an XFS image made with {@code mkfs.xfs -m reflink=1} through a loop
+ * device, which needs root; where that is refused it says so and is left out.
  */
 public final class Benchmark {
     private static final long MIB = 1024 * 1024;
@@ -39,6 +45,10 @@ public final class Benchmark {
     private static final int WRITE_CHUNK = (int) (4 * MIB);
     private static final String JDK_PREFIX = "JDK";
     private static final String C_PREFIX = "C ";
+    private static final long SPARSE_SIZE = 2 * GIB;
+    private static final long SPARSE_DATA = 4 * MIB;
+    private static final long REFLINK_SIZE = 512 * MIB;
+    private static final long REFLINK_IMAGE_SIZE = 1280 * MIB;
 
     /** One timed operation; returns a value that every contender of a scenario must agree on. */
     interface Operation {
@@ -73,13 +83,17 @@ public final class Benchmark {
 
     private final boolean quick;
     private final Path root;
+    private final String only;
+    /** Lines printed under the table: space taken by copies, scenarios left out. */
+    private final List<String> notes = new ArrayList<>();
     private final int warmups;
     private final int rounds;
     private final List<Result> results = new ArrayList<>();
 
-    private Benchmark(boolean quick, Path root) {
+    private Benchmark(boolean quick, Path root, String only) {
         this.quick = quick;
         this.root = root;
+        this.only = only;
         this.warmups = quick ? 1 : 2;
         this.rounds = quick ? 5 : 9;
     }
@@ -88,20 +102,22 @@ public final class Benchmark {
         boolean quick = false;
         String markdown = null;
         String dir = System.getProperty("java.io.tmpdir");
+        String only = "";
         for (int i = 0; i < args.length; i++) {
             switch (args[i]) {
                 case "--quick": quick = true; break;
                 case "--markdown": markdown = args[++i]; break;
                 case "--dir": dir = args[++i]; break;
+                case "--only": only = args[++i]; break;
                 default:
-                    System.err.println("usage: basefs-bench [--quick] [--markdown FILE] [--dir DIR]");
+                    System.err.println("usage: basefs-bench [--quick] [--markdown FILE] [--dir DIR] [--only TEXT]");
                     System.exit(2);
             }
         }
         BaseFileSystem.nInitStatic();
         Path root = Files.createTempDirectory(Paths.get(dir), "basefs-bench-");
         try {
-            Benchmark benchmark = new Benchmark(quick, root);
+            Benchmark benchmark = new Benchmark(quick, root, only);
             benchmark.runAll();
             benchmark.printTable(System.out);
             if (markdown != null) {
@@ -115,20 +131,38 @@ public final class Benchmark {
         }
     }
 
+    private boolean wanted(String title) {
+        return title.contains(only);
+    }
+
     private void runAll() throws IOException {
         int[] directorySizes = quick ? new int[] {1_000, 10_000} : new int[] {1_000, 10_000, 100_000};
         for (int entries : directorySizes) {
-            measure(listing(entries));
+            if (wanted(String.format(Locale.ROOT, "list %,d entries", entries))) {
+                measure(listing(entries));
+            }
         }
-        measure(metadata());
+        if (wanted("one file's metadata")) {
+            measure(metadata());
+        }
         long[] fileSizes = quick ? new long[] {64 * MIB} : new long[] {64 * MIB, GIB};
         for (long size : fileSizes) {
             Path source = writeFile("source-" + size, size);
-            measure(copy(source, size));
-            Path twin = writeFile("twin-" + size, size);
-            measure(compare(source, twin, size));
-            Files.delete(twin);
+            if (wanted("copy " + sizeName(size))) {
+                measure(copy(source, size));
+            }
+            if (wanted("compare " + sizeName(size))) {
+                Path twin = writeFile("twin-" + size, size);
+                measure(compare(source, twin, size));
+                Files.delete(twin);
+            }
             Files.delete(source);
+        }
+        if (wanted(sparseTitle())) {
+            sparseCopy();
+        }
+        if (wanted(reflinkTitle())) {
+            reflinkCopy();
         }
     }
 
@@ -212,8 +246,151 @@ public final class Benchmark {
 
     /** A copy contender that writes a fresh target: the earlier one is removed before timing. */
     private Contender copying(String name, String targetName, CopyTo copy) {
-        Path target = root.resolve(targetName);
+        return copying(name, root.resolve(targetName), copy);
+    }
+
+    private static Contender copying(String name, Path target, CopyTo copy) {
         return new Contender(name, () -> Files.deleteIfExists(target), () -> copy.run(target));
+    }
+
+    /** The library with and without a monitor, Files.copy and cp, each into a target in {@code dir}. */
+    private static List<Contender> copiers(Path source, Path dir) {
+        String from = source.toString();
+        ISyncProgressMonitor monitor = bytes -> true;
+        return List.of(
+                copying("basefs nCopyFileCallback", dir.resolve("copy-plain"),
+                        to -> BaseFileSystem.nCopyFileCallback(from, to.toString(), 0, null)),
+                copying("basefs nCopyFileCallback + monitor", dir.resolve("copy-monitor"),
+                        to -> BaseFileSystem.nCopyFileCallback(from, to.toString(), 0, monitor)),
+                copying("JDK Files.copy", dir.resolve("copy-jdk"), to -> {
+                    Files.copy(source, to, StandardCopyOption.REPLACE_EXISTING);
+                    return Files.size(to);
+                }),
+                copying("cp (coreutils)", dir.resolve("copy-cp"), to -> {
+                    command("cp", from, to.toString());
+                    return Files.size(to);
+                }));
+    }
+
+    private static String sparseTitle() {
+        return "copy " + sizeName(SPARSE_SIZE) + " sparse, " + sizeName(SPARSE_DATA) + " data";
+    }
+
+    /** A file of SPARSE_SIZE holding SPARSE_DATA in four regions, the rest holes. */
+    private void sparseCopy() throws IOException {
+        Path source = root.resolve("sparse");
+        byte[] region = new byte[(int) (SPARSE_DATA / 4)];
+        Arrays.fill(region, (byte) 's');
+        try (RandomAccessFile file = new RandomAccessFile(source.toFile(), "rw")) {
+            for (int i = 0; i < 4; i++) {
+                file.seek(i * (SPARSE_SIZE / 4) + i * 12345L);
+                file.write(region);
+            }
+            file.setLength(SPARSE_SIZE);
+        }
+        Scenario scenario = new Scenario(sparseTitle(), "GiB/s", (double) SPARSE_SIZE / GIB, true,
+                copiers(source, root));
+        measure(scenario);
+        noteSpace(scenario, contender -> blocksOf(root.resolve(targetOf(contender))), "space each copy occupies");
+        Files.delete(source);
+    }
+
+    private static String reflinkTitle() {
+        return "copy " + sizeName(REFLINK_SIZE) + ", XFS reflink=1 (loop mount)";
+    }
+
+    /** A copy on XFS made with reflink=1, in an image mounted through a loop device. */
+    private void reflinkCopy() throws IOException {
+        Path image = root.resolve("xfs.img");
+        Path mount = root.resolve("xfs");
+        try (RandomAccessFile file = new RandomAccessFile(image.toFile(), "rw")) {
+            file.setLength(REFLINK_IMAGE_SIZE);
+        }
+        Files.createDirectory(mount);
+        String refused = null;
+        if (!tryCommand("mkfs.xfs", "-q", "-f", "-m", "reflink=1", image.toString())) {
+            refused = "mkfs.xfs -m reflink=1 failed or is not installed (apt-get install xfsprogs)";
+        } else if (!tryCommand("mount", "-o", "loop", image.toString(), mount.toString())) {
+            refused = "mounting a loop device is refused here (needs root and /dev/loop*)";
+        }
+        if (refused != null) {
+            String message = reflinkTitle() + ": skipped, " + refused;
+            System.err.println(message);
+            notes.add(message);
+            Files.delete(image);
+            return;
+        }
+        try {
+            Path source = mount.resolve("source");
+            writeFile(source, REFLINK_SIZE);
+            Scenario scenario = new Scenario(reflinkTitle(), "GiB/s", (double) REFLINK_SIZE / GIB, true,
+                    copiers(source, mount));
+            measure(scenario);
+            FileStore store = Files.getFileStore(mount);
+            noteSpace(scenario, contender -> {
+                Path target = mount.resolve(targetOf(contender));
+                Files.deleteIfExists(target);
+                command("sync", "-f", mount.toString());
+                long before = store.getUnallocatedSpace();
+                contender.operation().run();
+                command("sync", "-f", mount.toString());
+                return before - store.getUnallocatedSpace();
+            }, "space each copy adds to the file system");
+        } finally {
+            tryCommand("umount", mount.toString());
+            Files.deleteIfExists(image);
+        }
+    }
+
+    /** The file name each copier writes (see copiers). */
+    private static String targetOf(Contender contender) {
+        String name = contender.name();
+        return name.startsWith("JDK") ? "copy-jdk" : name.startsWith("cp") ? "copy-cp"
+                : name.endsWith("monitor") ? "copy-monitor" : "copy-plain";
+    }
+
+    interface SpaceOf {
+        long bytes(Contender contender) throws IOException;
+    }
+
+    private void noteSpace(Scenario scenario, SpaceOf space, String what) throws IOException {
+        StringBuilder line = new StringBuilder(scenario.title()).append(": ").append(what).append(':');
+        String separator = " ";
+        for (Contender contender : scenario.contenders()) {
+            line.append(separator).append(String.format(Locale.ROOT, "%.1f MiB (%s)",
+                    space.bytes(contender) / (double) MIB, contender.name()));
+            separator = ", ";
+        }
+        notes.add(line.toString());
+    }
+
+    /** The bytes the file's blocks occupy (st_blocks, in 512-byte units). */
+    private static long blocksOf(Path file) throws IOException {
+        Process process = new ProcessBuilder("stat", "-c", "%b", file.toString()).start();
+        String out = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8).trim();
+        try {
+            process.waitFor();
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+        return Long.parseLong(out) * 512;
+    }
+
+    private static boolean tryCommand(String... command) throws IOException {
+        Process process = new ProcessBuilder(command).redirectErrorStream(true)
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        try {
+            return process.waitFor() == 0;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            return false;
+        }
+    }
+
+    private static void command(String... command) throws IOException {
+        if (!tryCommand(command)) {
+            throw new IOException("failed: " + String.join(" ", command));
+        }
     }
 
     private Scenario compare(Path first, Path second, long size) {
@@ -321,6 +498,7 @@ public final class Benchmark {
             out.println(line.toString().stripTrailing());
         }
         out.println(describeMachine());
+        notes.forEach(out::println);
     }
 
     private void printMarkdown(PrintStream out) {
@@ -331,6 +509,10 @@ public final class Benchmark {
         }
         out.println();
         out.println(describeMachine());
+        for (String note : notes) {
+            out.println();
+            out.println(note);
+        }
     }
 
     private String describeMachine() {
@@ -355,7 +537,10 @@ public final class Benchmark {
     // ---- files -----------------------------------------------------------------
 
     private Path writeFile(String name, long size) throws IOException {
-        Path file = root.resolve(name);
+        return writeFile(root.resolve(name), size);
+    }
+
+    private static Path writeFile(Path file, long size) throws IOException {
         byte[] chunk = new byte[WRITE_CHUNK];
         for (int i = 0; i < chunk.length; i++) {
             chunk[i] = (byte) (i * 31 + 7);
