@@ -10,7 +10,7 @@ jar=$(readlink -f "$3")
 library=$(readlink -f "$4")
 umask 022
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'umount "$work/noexec" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 2
 passed=0
 failed=0
@@ -145,6 +145,17 @@ expect "java.library.path before the jar" 0 '^  File: /etc/hostname$' \
 expect "an unwritable directory for the copy names the property" 2 \
     "^basefs: .*no basefs in java\.library\.path.*cannot be written to $work/big/under-a-file \(Not a directory\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR " \
     stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=big/under-a-file
+# A directory mounted noexec takes the copy but cannot map it (needs a tmpfs mount).
+mkdir noexec
+if mount -t tmpfs -o noexec,size=1m tmpfs noexec 2>/dev/null; then
+    expect "a noexec directory for the copy names the property" 2 \
+        "^basefs: .*cannot be loaded from $work/noexec \(.*\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR " \
+        stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=noexec
+    exactly "the copy that could not be loaded is deleted too" "" ls -A noexec
+    umount noexec
+else
+    echo "SKIPPED: no tmpfs can be mounted here for the noexec case"
+fi
 
 # JDK 24 and later restrict native access: the first JDK at hand that has the
 # restriction (the build's own, else Temurin 25) must load quietly with the

@@ -73,14 +73,14 @@ final class NativeLibraryLoader {
 
     private static void loadFromJar(String tried) {
         String resource = RESOURCE_DIRECTORY + platform() + "/" + FILE_NAME;
-        try (InputStream in = NativeLibraryLoader.class.getResourceAsStream("/" + resource)) {
-            if (in == null) {
-                throw new UnsatisfiedLinkError(tried + ", and the jar holds no " + resource);
-            }
+        InputStream in = NativeLibraryLoader.class.getResourceAsStream("/" + resource);
+        if (in == null) {
+            throw new UnsatisfiedLinkError(tried + ", and the jar holds no " + resource);
+        }
+        try (in) {
             loadCopy(in, extractDirectory(), tried);
         } catch (IOException e) {
-            // Only closing the resource is left to fail here.
-            throw new UnsatisfiedLinkError(tried + ", and reading " + resource + " from the jar failed: " + e);
+            // Only closing the resource can fail here, once the library is loaded: nothing is lost.
         }
     }
 
