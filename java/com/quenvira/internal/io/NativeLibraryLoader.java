@@ -31,6 +31,9 @@ final class NativeLibraryLoader {
     private static final String COPY_SUFFIX = ".so";
     /** The option that grants native access to classes on the class path (JDK 24 and later deny it on request). */
     private static final String NATIVE_ACCESS_OPTION = "--enable-native-access=ALL-UNNAMED";
+    /** Ends every error about the directory of the copy. */
+    private static final String MOVE_THE_COPY =
+            "; set -D" + BaseFileSystem.EXTRACT_DIRECTORY_PROPERTY + "=DIR to use another directory";
 
     private NativeLibraryLoader() {
     }
@@ -90,24 +93,21 @@ final class NativeLibraryLoader {
      * file that another class loader has loaded.
      */
     private static void loadCopy(InputStream library, Path directory, String tried) {
-        String moveIt = "; set -D" + BaseFileSystem.EXTRACT_DIRECTORY_PROPERTY + "=DIR to use another directory";
         Path copy;
         try {
             copy = Files.createTempFile(directory, COPY_PREFIX, COPY_SUFFIX);
         } catch (IOException e) {
-            throw new UnsatisfiedLinkError(tried + ", and its copy from the jar cannot be written to "
-                    + directory + " (" + reason(e) + ")" + moveIt);
+            throw cannotWrite(tried, directory, e);
         }
         try {
             Files.copy(library, copy, StandardCopyOption.REPLACE_EXISTING);
             System.load(copy.toString());
         } catch (IOException e) {
-            throw new UnsatisfiedLinkError(tried + ", and its copy from the jar cannot be written to "
-                    + directory + " (" + reason(e) + ")" + moveIt);
+            throw cannotWrite(tried, directory, e);
         } catch (UnsatisfiedLinkError e) {
             // Typically a directory mounted noexec, where no library can be mapped.
             throw new UnsatisfiedLinkError(tried + ", and its copy from the jar cannot be loaded from "
-                    + directory + " (" + e.getMessage() + ")" + moveIt);
+                    + directory + " (" + e.getMessage() + ")" + MOVE_THE_COPY);
         } finally {
             delete(copy);
         }
@@ -126,6 +126,11 @@ final class NativeLibraryLoader {
         String directory = System.getProperty(BaseFileSystem.EXTRACT_DIRECTORY_PROPERTY);
         // System.load takes absolute paths only.
         return Paths.get(directory != null ? directory : System.getProperty("java.io.tmpdir")).toAbsolutePath();
+    }
+
+    private static UnsatisfiedLinkError cannotWrite(String tried, Path directory, IOException e) {
+        return new UnsatisfiedLinkError(tried + ", and its copy from the jar cannot be written to "
+                + directory + " (" + reason(e) + ")" + MOVE_THE_COPY);
     }
 
     /** Why a file operation failed, in a few words. */
