@@ -4,11 +4,10 @@
 // class loader only, so each new loader must load a copy of its own from the jar.
 #include "JvmHarness.h"
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
-
-#include <dirent.h>
 
 namespace {
 
@@ -66,21 +65,6 @@ std::set<std::string> MappedFrom(const std::string &directory)
     return paths;
 }
 
-bool IsEmpty(const std::string &directory)
-{
-    DIR *dir = opendir(directory.c_str());
-    if (dir == nullptr) {
-        return false;
-    }
-    int entries = 0;
-    while (dirent *entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        entries += name != "." && name != "..";
-    }
-    closedir(dir);
-    return entries == 0;
-}
-
 TEST_F(ClassLoaderTest, EachLoaderLoadsItsOwnCopyFromTheJar)
 {
     TempDir extractTo;
@@ -94,6 +78,7 @@ TEST_F(ClassLoaderTest, EachLoaderLoadsItsOwnCopyFromTheJar)
         jmethodID init = env()->GetStaticMethodID(fileSystem, "nInitStatic", "()V");
         jmethodID getFileInfo = env()->GetStaticMethodID(
             fileSystem, "nGetFileInfo", "(Ljava/lang/String;Ljava/lang/String;I)Lcom/quenvira/io/FileInfo;");
+        ASSERT_NE(nullptr, init);
         ASSERT_NE(nullptr, getFileInfo);
         env()->CallStaticVoidMethod(fileSystem, init);
         ExpectNoException();
@@ -112,7 +97,7 @@ TEST_F(ClassLoaderTest, EachLoaderLoadsItsOwnCopyFromTheJar)
         EXPECT_NE(std::string::npos, copy.find("/libbasefs-")) << copy;
         EXPECT_NE(std::string::npos, copy.find(" (deleted)")) << copy;
     }
-    EXPECT_TRUE(IsEmpty(extractTo.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(extractTo.path()));
 }
 
 } // namespace
