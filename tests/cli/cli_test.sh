@@ -1,11 +1,16 @@
 #!/bin/sh
 # The basefs command-line tool used as a person would: real files in a fresh
-# directory, output and exit status checked. Usage: cli_test.sh LAUNCHER
+# directory, output and exit status checked; also through a plain `java` with
+# nothing but the jar, which must find its library by itself.
+# Usage: cli_test.sh LAUNCHER JAVA JAR LIBRARY
 set -u
 basefs=$(readlink -f "$1")
+java=$2
+jar=$(readlink -f "$3")
+library=$(readlink -f "$4")
 umask 022
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'umount "$work/noexec" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 2
 passed=0
 failed=0
@@ -37,6 +42,41 @@ exactly() {
         failed=$((failed + 1))
         printf 'FAILED: %s (status %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$expected" "$output"
     fi
+}
+
+# fails_with NAME STATUS EXPECTED COMMAND...: COMMAND exits with STATUS and prints exactly EXPECTED.
+fails_with() {
+    name=$1 status=$2 expected=$3
+    shift 3
+    output=$("$@" 2>&1)
+    actual=$?
+    if [ "$actual" -eq "$status" ] && [ "$output" = "$expected" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED: %s (status %s, expected %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$status" "$expected" "$output"
+    fi
+}
+
+# quiet NAME COMMAND...: COMMAND succeeds and writes nothing to stderr (no JVM warning).
+quiet() {
+    name=$1
+    shift
+    errors=$("$@" 2>&1 >/dev/null)
+    actual=$?
+    if [ "$actual" -eq 0 ] && [ -z "$errors" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED: %s (status %s)\n%s\n' "$name" "$actual" "$errors"
+    fi
+}
+
+# stat_with JAVA OPTION...: the tool from the jar alone, as a new user starts it.
+stat_with() {
+    with=$1
+    shift
+    env -u LD_LIBRARY_PATH "$with" "$@" -cp "$jar" com.quenvira.tools.BaseFs stat /etc/hostname
 }
 
 mkdir dir
@@ -90,6 +130,54 @@ expect "cmp of a missing file" 2 "Path does not exist \[2\]" "$basefs" cmp big m
 printf 'e' > "dir/smile-$(printf '\360\237\230\200').txt"
 expect "names outside the BMP in the C locale" 0 "^smile-$(printf '\360\237\230\200')\.txt$" env LC_ALL=C "$basefs" ls dir
 expect "unknown command" 2 "unknown command 'frob'" "$basefs" frob
+quiet "the launcher starts without a warning" "$basefs" stat /etc/hostname
+
+# Where the library comes from: the property's file alone when it is set, else
+# java.library.path, else the jar's copy, written to a file and deleted again.
+access=--enable-native-access=ALL-UNNAMED
+mkdir extract
+expect "the jar's own copy" 0 '^  File: /etc/hostname$' stat_with "$java" $access -Djava.io.tmpdir=extract
+exactly "the jar's copy is deleted after loading" "" ls -A extract
+expect "the property's file and nothing else" 2 "^basefs: Can't load library: $work/missing\.so$" \
+    stat_with "$java" $access -Dcom.quenvira.basefs.library="$work/missing.so" -Djava.library.path="${library%/*}"
+expect "java.library.path before the jar" 0 '^  File: /etc/hostname$' \
+    stat_with "$java" $access -Djava.library.path="${library%/*}" -Dcom.quenvira.basefs.tmpdir=big/under-a-file
+expect "an unwritable directory for the copy names the property" 2 \
+    "^basefs: .*no basefs in java\.library\.path.*cannot be written to $work/big/under-a-file \(Not a directory\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR " \
+    stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=big/under-a-file
+# A directory mounted noexec takes the copy but cannot map it (needs a tmpfs mount).
+mkdir noexec
+if mount -t tmpfs -o noexec,size=1m tmpfs noexec 2>/dev/null; then
+    expect "a noexec directory for the copy names the property" 2 \
+        "^basefs: .*cannot be loaded from $work/noexec \(.*\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR " \
+        stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=noexec
+    exactly "the copy that could not be loaded is deleted too" "" ls -A noexec
+    umount noexec
+else
+    echo "SKIPPED: no tmpfs can be mounted here for the noexec case"
+fi
+
+# JDK 24 and later restrict native access: the first JDK at hand that has the
+# restriction (the build's own, else Temurin 25) must load quietly with the
+# flag or the jar's manifest, and fail in one line when access is denied.
+restricted=
+for candidate in "$java" /usr/lib/jvm/temurin-25-jdk-amd64/bin/java; do
+    if [ -x "$candidate" ] && "$candidate" --illegal-native-access=deny -version > /dev/null 2>&1; then
+        restricted=$candidate
+        break
+    fi
+done
+if [ -n "$restricted" ]; then
+    quiet "JDK 24+: the flag loads without a warning" stat_with "$restricted" $access -Djava.io.tmpdir=extract
+    quiet "JDK 24+: java -jar gets native access from the manifest" \
+        env -u LD_LIBRARY_PATH "$restricted" -Djava.io.tmpdir=extract -jar "$jar" stat /etc/hostname
+    fails_with "JDK 24+: denied native access names the flag in one line" 2 \
+        "basefs: native access is denied to libbasefs.so: start java with --enable-native-access=ALL-UNNAMED" \
+        stat_with "$restricted" --illegal-native-access=deny
+    exactly "JDK 24+: nothing left in the directory" "" ls -A extract
+else
+    echo "SKIPPED: no JDK 24 or later here, the native-access cases need one"
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -64,7 +64,13 @@ public final class BaseFs {
     }
 
     public static void main(String[] args) {
-        BaseFileSystem.nInitStatic();
+        try {
+            BaseFileSystem.nInitStatic();
+        } catch (UnsatisfiedLinkError e) {
+            // The library's own message says what was tried and what to change; a stack adds nothing.
+            System.err.println(PROGRAM + ": " + e.getMessage());
+            System.exit(EXIT_TROUBLE);
+        }
         BaseFs tool = new BaseFs(System.out, System.err, System.console() != null);
         int status = tool.run(args);
         System.out.flush();

@@ -9,11 +9,16 @@ import org.eclipse.core.runtime.IProgressMonitor;
 /**
  * The native file-system operations of libbasefs.so.
  *
- * <p>Loading this class loads the library: from the absolute path in the system
- * property {@value #LIBRARY_PATH_PROPERTY} when it is set, otherwise by name from
- * {@code java.library.path}. Call {@link #nInitStatic()} once, before any other
- * method; until it has succeeded every other method throws
- * {@code IllegalStateException("Not initialized")}.
+ * <p>Loading this class loads the library, bound to this class's loader: from the
+ * absolute path in the system property {@value #LIBRARY_PATH_PROPERTY} when it is
+ * set (and from nowhere else), otherwise by name from {@code java.library.path},
+ * otherwise from the copy this jar carries for the machine's architecture, written
+ * for the moment of loading to the directory in {@value #EXTRACT_DIRECTORY_PROPERTY}
+ * (default {@code java.io.tmpdir}). When no way works, or the JVM denies native
+ * access (JDK 24 and later, without {@code --enable-native-access=ALL-UNNAMED}),
+ * loading fails with an {@code UnsatisfiedLinkError} that says why.
+ * Call {@link #nInitStatic()} once, before any other method; until it has
+ * succeeded every other method throws {@code IllegalStateException("Not initialized")}.
  *
  * <p>Every failure is reported by an exception; operating-system errors are
  * {@code IOException}s whose message is a description and the error number,
@@ -24,6 +29,8 @@ public final class BaseFileSystem {
     public static final String LIBRARY_PATH_PROPERTY = "com.quenvira.basefs.library";
     /** Name of the library for {@link System#loadLibrary}. */
     public static final String LIBRARY_NAME = "basefs";
+    /** System property naming the directory the jar's copy of the library is written to for loading. */
+    public static final String EXTRACT_DIRECTORY_PROPERTY = "com.quenvira.basefs.tmpdir";
 
     /** Info mask: set the permissions from the attribute word. */
     public static final int INFO_ATTRIBUTES = 0x01;
@@ -42,12 +49,7 @@ public final class BaseFileSystem {
     public static final int COPY_EXCLUSIVE = 0x1;
 
     static {
-        String path = System.getProperty(LIBRARY_PATH_PROPERTY);
-        if (path != null) {
-            System.load(path);
-        } else {
-            System.loadLibrary(LIBRARY_NAME);
-        }
+        NativeLibraryLoader.load();
     }
 
     private BaseFileSystem() {
