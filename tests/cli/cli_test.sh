@@ -160,9 +160,14 @@ fi
 # JDK 24 and later restrict native access: the first JDK at hand that has the
 # restriction (the build's own, else Temurin 25) must load quietly with the
 # flag or the jar's manifest, and fail in one line when access is denied.
+# Temurin 25 only where it runs on the processor the build made the library for
+# (not for a cross build).
+arch_of() { "$1" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *os\.arch = //p'; }
+build_arch=$(arch_of "$java")
 restricted=
 for candidate in "$java" /usr/lib/jvm/temurin-25-jdk-amd64/bin/java; do
-    if [ -x "$candidate" ] && "$candidate" --illegal-native-access=deny -version > /dev/null 2>&1; then
+    if [ -x "$candidate" ] && "$candidate" --illegal-native-access=deny -version > /dev/null 2>&1 &&
+        [ "$(arch_of "$candidate")" = "$build_arch" ]; then
         restricted=$candidate
         break
     fi
