@@ -330,16 +330,41 @@ public final class Benchmark {
             noteSpace(scenario, contender -> {
                 Path target = mount.resolve(targetOf(contender));
                 Files.deleteIfExists(target);
-                command("sync", "-f", mount.toString());
-                long before = store.getUnallocatedSpace();
+                long before = settledUnallocatedSpace(store, mount);
                 contender.operation().run();
-                command("sync", "-f", mount.toString());
-                return before - store.getUnallocatedSpace();
+                return before - settledUnallocatedSpace(store, mount);
             }, "space each copy adds to the file system");
         } finally {
             tryCommand("umount", mount.toString());
             Files.deleteIfExists(image);
         }
+    }
+
+    /**
+     * The free space of a file system once written out and settled: XFS frees a
+     * deleted file's blocks in the background, so a copy measured right after its
+     * previous target was deleted would seem to take nothing.
+     */
+    private static long settledUnallocatedSpace(FileStore store, Path mount) throws IOException {
+        final int maxPolls = 50;
+        final long pollMillis = 100;
+        command("sync", "-f", mount.toString());
+        long previous = store.getUnallocatedSpace();
+        for (int i = 0; i < maxPolls; i++) {
+            try {
+                Thread.sleep(pollMillis);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                break;
+            }
+            command("sync", "-f", mount.toString());
+            long current = store.getUnallocatedSpace();
+            if (current == previous) {
+                break;
+            }
+            previous = current;
+        }
+        return previous;
     }
 
     /** The file name each copier writes (see copiers). */
