@@ -38,11 +38,13 @@
 namespace basefs::sys {
 
 // Each returns 0, or -1 with errno set, as its C library namesake does.
+// syscall() reads every argument as a long: integers are widened here, so
+// that no register keeps stale upper bits.
 
 inline int fstat(int fd, struct stat *st)
 {
 #if BASEFS_STAT_BY_SYSCALL
-    return static_cast<int>(::syscall(SYS_fstat, fd, st));
+    return static_cast<int>(::syscall(SYS_fstat, static_cast<long>(fd), st));
 #else
     return ::fstat(fd, st);
 #endif
@@ -51,7 +53,8 @@ inline int fstat(int fd, struct stat *st)
 inline int fstatat(int directoryFd, const char *path, struct stat *st, int flags)
 {
 #if BASEFS_STAT_BY_SYSCALL
-    return static_cast<int>(::syscall(SYS_newfstatat, directoryFd, path, st, flags));
+    return static_cast<int>(::syscall(SYS_newfstatat, static_cast<long>(directoryFd), path, st,
+                                      static_cast<long>(flags)));
 #else
     return ::fstatat(directoryFd, path, st, flags);
 #endif
@@ -70,8 +73,8 @@ inline int lstat(const char *path, struct stat *st)
 inline ssize_t copyFileRange(int sourceFd, int destinationFd, size_t count)
 {
 #ifdef SYS_copy_file_range
-    return static_cast<ssize_t>(::syscall(SYS_copy_file_range, sourceFd, nullptr, destinationFd,
-                                          nullptr, count, 0L));
+    return static_cast<ssize_t>(::syscall(SYS_copy_file_range, static_cast<long>(sourceFd), nullptr,
+                                          static_cast<long>(destinationFd), nullptr, count, 0L));
 #else
     errno = ENOSYS;
     return -1;
