@@ -196,6 +196,24 @@ void SaveRealTable(JNIEnv *env)
     Check(Jvmti()->GetJNIFunctionTable(&g_real), "GetJNIFunctionTable");
 }
 
+// Takes the function table for one scoped user (a fault or the ledger; never
+// two at once) and keeps the real table, once, for the life of the process.
+void ClaimTable(JNIEnv *env, const char *what)
+{
+    if (g_faultArmed) {
+        Die(what, 0);
+    }
+    g_faultArmed = true;
+    SaveRealTable(env);
+}
+
+// Puts the real table back and frees it for the next user.
+void ReleaseTable()
+{
+    Check(Jvmti()->SetJNIFunctionTable(g_real), "SetJNIFunctionTable");
+    g_faultArmed = false;
+}
+
 // A copy of the real table with the stand-in for `function`.
 jniNativeInterface WithStandIn(const jniNativeInterface &real, JniFunction function)
 {
@@ -246,11 +264,7 @@ const char *NameOf(JniFunction function)
 
 FailJniCall::FailJniCall(JniFunction function, int failAtCall, JNIEnv *env) : failAtCall_(failAtCall)
 {
-    if (g_faultArmed) {
-        Die("arming a second fault", 0);
-    }
-    g_faultArmed = true;
-    SaveRealTable(env);
+    ClaimTable(env, "arming a second fault");
     g_failAtCall = failAtCall;
     g_calls = 0;
     g_armedEnv.store(env, std::memory_order_release);
@@ -260,20 +274,15 @@ FailJniCall::FailJniCall(JniFunction function, int failAtCall, JNIEnv *env) : fa
 
 FailJniCall::~FailJniCall()
 {
-    Check(Jvmti()->SetJNIFunctionTable(g_real), "SetJNIFunctionTable");
+    ReleaseTable();
     g_armedEnv.store(nullptr, std::memory_order_release);
-    g_faultArmed = false;
 }
 
 int FailJniCall::calls() const { return g_calls; }
 
 LocalReferenceLedger::LocalReferenceLedger(JNIEnv *env)
 {
-    if (g_faultArmed) {
-        Die("following references while a fault is armed", 0);
-    }
-    g_faultArmed = true;
-    SaveRealTable(env);
+    ClaimTable(env, "following references while a fault is armed");
     g_liveReferences = 0;
     g_peakReferences = 0;
     g_ledgerEnv.store(env, std::memory_order_release);
@@ -290,9 +299,8 @@ LocalReferenceLedger::LocalReferenceLedger(JNIEnv *env)
 
 LocalReferenceLedger::~LocalReferenceLedger()
 {
-    Check(Jvmti()->SetJNIFunctionTable(g_real), "SetJNIFunctionTable");
+    ReleaseTable();
     g_ledgerEnv.store(nullptr, std::memory_order_release);
-    g_faultArmed = false;
 }
 
 long LocalReferenceLedger::live() const { return g_liveReferences; }
