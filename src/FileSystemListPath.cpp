@@ -15,49 +15,31 @@ constexpr jsize kInitialCapacity = 16;
 // The kernel refuses a path of this many bytes or more (ENAMETOOLONG).
 constexpr size_t kPathMax = PATH_MAX;
 
-// Examines the entries of one open directory as lstat would at the directory
-// path followed directly by the entry name (no separator is inserted, so the
-// caller's path normally ends with one).
-class EntryExaminer : basefs::NonCopyable {
+// Examines the entries of one open directory relative to its descriptor, so
+// that each record describes the entry of this very directory whether or not
+// the caller's path ends with a separator, and the kernel does not walk the
+// whole path again for every entry.
+class EntryExaminer {
 public:
-    EntryExaminer(const char *directory, size_t directoryLength, int directoryFd)
-        : directory_(directory), directoryLength_(directoryLength), directoryFd_(directoryFd),
-          relative_(directoryLength > 0 && directory[directoryLength - 1] == '/'),
-          joined_(relative_ ? 0 : kPathMax)
-    {
-        if (joined_.get() != nullptr && directoryLength_ < kPathMax) {
-            std::memcpy(joined_.get(), directory_, directoryLength_);
-        }
-    }
-
-    // False when a buffer for joined paths was needed and could not be allocated.
-    bool ready() const { return relative_ || joined_.get() != nullptr; }
+    EntryExaminer(size_t directoryLength, bool endsWithSeparator, int directoryFd)
+        : prefixLength_(directoryLength + (endsWithSeparator ? 0 : 1)), directoryFd_(directoryFd) {}
 
     // The status of the entry `name` itself (a link is not followed); false
     // when it cannot be examined.
     bool examine(const char *name, size_t nameLength, struct stat *st) const
     {
-        // A joined path the kernel would refuse is refused here too, although
-        // the short name alone could be examined.
-        if (directoryLength_ >= kPathMax || nameLength >= kPathMax - directoryLength_) {
+        // The entry's full path (the directory, a separator, the name) is the
+        // name the caller would use for it; one the kernel would refuse is
+        // refused here too, although the short name alone could be examined.
+        if (prefixLength_ >= kPathMax || nameLength >= kPathMax - prefixLength_) {
             return false;
         }
-        // With a trailing separator the joined path names the entry of this
-        // very directory: examining it relative to the open directory spares
-        // the kernel walking the whole path again for every entry.
-        if (relative_) {
-            return basefs::sys::fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
-        }
-        std::memcpy(joined_.get() + directoryLength_, name, nameLength + 1);
-        return basefs::sys::lstat(joined_.get(), st) == 0;
+        return basefs::sys::fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
     }
 
 private:
-    const char *directory_;
-    size_t directoryLength_;
+    size_t prefixLength_; // the directory path with its separator
     int directoryFd_;
-    bool relative_;
-    basefs::HeapBuffer<char> joined_; // only for a path without the trailing separator
 };
 
 bool isDotOrDotDot(const char *name)
@@ -259,11 +241,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
         return nullptr;
     }
 
-    const EntryExaminer examiner(pathChars.get(), pathChars.length(), dirfd(dir.get()));
-    if (!examiner.ready()) {
-        JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for path");
-        return nullptr;
-    }
+    const size_t pathLength = pathChars.length();
+    const bool endsWithSeparator = pathLength > 0 && pathChars.get()[pathLength - 1] == '/';
+    const EntryExaminer examiner(pathLength, endsWithSeparator, dirfd(dir.get()));
     Listing listing{env, dir.get(), examiner, infoMask, monitor, checkInterval, records};
     const ListingEnd end = readEntries(listing);
     dir.close();

@@ -22,8 +22,10 @@ constexpr off_t kCopyStepSize = 1024 * 1024;
 constexpr size_t kReadWriteBufferSize = static_cast<size_t>(kCopyStepSize);
 // The most one sendfile or copy_file_range call moves on Linux (MAX_RW_COUNT).
 constexpr size_t kMaxTransferSize = 0x7ffff000;
-// Permission bits of a mode: the part a new destination inherits from the source.
-constexpr mode_t kModePermissionMask = 07777;
+// The part of the source's mode a new destination inherits, as cp gives it:
+// the nine permission bits, never set-user-ID, set-group-ID or sticky (a
+// set-ID program copied by root would run as root for whoever may start it).
+constexpr mode_t kModePermissionMask = 0777;
 constexpr size_t kCompareBlockSize = 64 * 1024;
 
 // ---- Copy: the destination -------------------------------------------------
@@ -34,15 +36,14 @@ bool isSameFile(const struct stat &a, const struct stat &b)
 }
 
 // Whether the destination must be cut to the `copied` bytes once the copy has
-// ended: only a regular file other than the source, and only when the copy
-// changed it (an existing destination stays untouched when the first transfer
-// failed) or copied the whole, possibly empty, source (`reachedEnd`: a
-// transfer found its end; its reported size may be 0 with contents).
-bool shouldCutDestination(const struct stat &source, const struct stat &destination,
-                          off_t copied, bool reachedEnd)
+// ended (never the source itself, which is not copied): only a regular file,
+// and only when the copy changed it (an existing destination stays untouched
+// when the first transfer failed) or copied the whole, possibly empty, source
+// (`reachedEnd`: a transfer found its end; its reported size may be 0 with
+// contents).
+bool shouldCutDestination(const struct stat &destination, off_t copied, bool reachedEnd)
 {
-    return S_ISREG(destination.st_mode) && !isSameFile(source, destination) &&
-           (copied > 0 || reachedEnd);
+    return S_ISREG(destination.st_mode) && (copied > 0 || reachedEnd);
 }
 
 // Cuts the destination to `length` bytes. Throws an IOException for a failure
@@ -218,16 +219,16 @@ struct SourceRegions {
 };
 
 // Holes are kept only from a regular source that has some (fewer blocks than
-// its size needs, and a hole before its end) into an empty regular file
-// other than the source: holes skipped in a longer destination would keep
-// its old bytes, and other destinations cannot seek. The test moves the
+// its size needs, and a hole before its end) into an empty regular file:
+// holes skipped in a longer destination would keep its old bytes, and other
+// destinations cannot seek. The source itself is never a destination here:
+// a file copied onto itself is not copied. The test moves the
 // source's position, which is put back to its start.
 SourceRegions findRegions(int source, const struct stat &sourceStat, const struct stat &destinationStat)
 {
     constexpr off_t kBlockUnit = 512; // st_blocks counts 512-byte units
     SourceRegions regions{false, sourceStat.st_size, 0, 0, false};
-    if (!S_ISREG(sourceStat.st_mode) || !S_ISREG(destinationStat.st_mode) ||
-        isSameFile(sourceStat, destinationStat) || destinationStat.st_size != 0 ||
+    if (!S_ISREG(sourceStat.st_mode) || !S_ISREG(destinationStat.st_mode) || destinationStat.st_size != 0 ||
         sourceStat.st_blocks * kBlockUnit >= sourceStat.st_size) {
         return regions;
     }
@@ -358,6 +359,25 @@ void throwTransferFailure(JNIEnv *env, const CopyChannel &channel, const char *d
         return;
     }
     throwExceptionFromErrNo(env, destinationPath);
+}
+
+// A file copied onto itself (the same path, a hard link, a symbolic link)
+// already holds its contents: writing them again would only fill its holes.
+// No byte moves, but the monitor hears the steps of a real copy and may stop
+// it. Returns the bytes "copied": the size, or those up to the stop.
+off_t copyOntoItself(JNIEnv *env, off_t size, jobject monitor)
+{
+    if (monitor == nullptr) {
+        return size;
+    }
+    off_t position = 0;
+    while (position < size) {
+        position += std::min(kCopyStepSize, size - position);
+        if (!reportStep(env, monitor)) {
+            break;
+        }
+    }
+    return position;
 }
 
 // Copies the source from its start to its end: until a transfer moves nothing,
@@ -558,11 +578,14 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         return 0;
     }
 
+    if (isSameFile(sourceStat, destinationStat)) {
+        return copyOntoItself(env, sourceStat.st_size, monitor);
+    }
     CopyChannel channel(destination.get(), source.get(), firstMethod(sourceStat, destinationStat));
     SourceRegions regions = findRegions(source.get(), sourceStat, destinationStat);
     bool reachedEnd = false;
     const off_t copied = copyContents(env, channel, regions, monitor, dstChars.get(), &reachedEnd);
-    if (shouldCutDestination(sourceStat, destinationStat, copied, reachedEnd)) {
+    if (shouldCutDestination(destinationStat, copied, reachedEnd)) {
         cutDestination(env, destination.get(), copied, dstChars.get());
     }
     return copied;

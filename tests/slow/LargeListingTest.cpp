@@ -132,16 +132,15 @@ TEST_F(LargeListingTest, EntriesExaminedRelativeToTheDirectory)
     ExpectEveryEntryOnce(records);
 }
 
-TEST_F(LargeListingTest, EntriesOfFallbackRecords)
+TEST_F(LargeListingTest, PathWithoutTheTrailingSeparator)
 {
-    // Without the trailing '/' each entry is examined by the directory path
-    // followed directly by its name, which here names nothing: every entry
-    // gets the fallback record, a plain FileInfo whatever the mask asks for.
+    // The directory's own entries are examined, not the path joined with
+    // each name: every record is the full one the mask asks for.
     jobjectArray records = natives::ListFileInfos(JStr(dir_->path().c_str()), kExtendedMask, nullptr, 0);
     ASSERT_FALSE(TakeException().has_value());
     ASSERT_NE(nullptr, records);
     jobject first = env()->GetObjectArrayElement(records, 0);
-    EXPECT_FALSE(ReadRecord(first).extended);
+    EXPECT_TRUE(ReadRecord(first).extended);
     env()->DeleteLocalRef(first);
     ExpectEveryEntryOnce(records);
 }

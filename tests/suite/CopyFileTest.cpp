@@ -215,12 +215,20 @@ TEST_P(CopyMethodTest, MonitorThatThrowsEndsTheCopyWithItsException)
 
 TEST_P(CopyMethodTest, FileCopiedOntoItselfStaysWhole)
 {
+    // No byte moves; the monitor hears the steps of a real copy and may stop it.
     std::string hardLink = dir_ / "hard-link";
     ASSERT_EQ(0, link(source_.c_str(), hardLink.c_str()));
+    std::string symbolicLink = dir_ / "symbolic-link";
+    ASSERT_EQ(0, symlink("source", symbolicLink.c_str()));
     EXPECT_EQ(kMiB, Copy(source_, source_, NewScriptedMonitor(1, 0)));
     ExpectNoException();
     EXPECT_EQ(kTwoAndAHalfMiB, Copy(source_, hardLink, nullptr));
     ExpectNoException();
+    jobject monitor = NewScriptedMonitor();
+    EXPECT_EQ(kTwoAndAHalfMiB, Copy(symbolicLink, source_, monitor));
+    ExpectNoException();
+    EXPECT_EQ(std::vector<jlong>({kMiB, kMiB, kMiB}), MonitorBytesReported(monitor));
+    EXPECT_EQ(0, TransferCalls());
     EXPECT_TRUE(ReadFileContents(source_) == sourceContents_);
 }
 
@@ -375,6 +383,15 @@ TEST_P(CopyMethodTest, SparseSourceKeepsItsHoles)
         EXPECT_EQ(SparseSource::kSize, st.st_size);
         EXPECT_LE(st.st_blocks, SparseSource::Blocks(path));
         EXPECT_TRUE(SameContents(path, destination));
+        // Onto itself, through its path or a link: no hole is filled.
+        const blkcnt_t blocksBefore = SparseSource::Blocks(path);
+        const std::string link = destination + "-link";
+        ASSERT_EQ(0, symlink(path.c_str(), link.c_str()));
+        EXPECT_EQ(SparseSource::kSize, Copy(path, link, withMonitor ? NewScriptedMonitor() : nullptr));
+        ExpectNoException();
+        EXPECT_EQ(SparseSource::kSize, Copy(path, path, nullptr));
+        ExpectNoException();
+        EXPECT_EQ(blocksBefore, SparseSource::Blocks(path));
         if (monitor != nullptr) {
             // Holes count as steps, so a progress bar completes.
             const std::vector<jlong> reported = MonitorBytesReported(monitor);
@@ -576,12 +593,23 @@ TEST_F(CopyFileTest, ExclusiveCopyRefusesAnExistingDestination)
 
 TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
 {
-    ASSERT_EQ(0, chmod(source_.c_str(), 0777));
-    const mode_t previousMask = umask(022);
-    Copy(source_, destination_, nullptr);
-    umask(previousMask);
-    ExpectNoException();
-    EXPECT_EQ(0755u, ModeOf(destination_));
+    // Permission bits only, as cp gives them: a set-ID program copied by root
+    // (this suite runs as root) must not run as root for its user.
+    const struct {
+        mode_t source;
+        mode_t expected;
+    } cases[] = {{0777, 0755}, {06755, 0755}, {07777, 0755}, {01644, 0644}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.source);
+        ASSERT_EQ(0, chmod(source_.c_str(), c.source));
+        ASSERT_EQ(c.source, ModeOf(source_));
+        unlink(destination_.c_str());
+        const mode_t previousMask = umask(022);
+        Copy(source_, destination_, nullptr);
+        umask(previousMask);
+        ExpectNoException();
+        EXPECT_EQ(c.expected, ModeOf(destination_));
+    }
 
     // An existing destination keeps its own mode.
     std::string existing = dir_.WriteFile("existing", "");

@@ -116,7 +116,7 @@ TEST_F(DescriptorLeakTest, ListFileInfos)
     };
     ExpectNoLeak({
         {"whole directory, growing the array", [&] { list(tree, NewScriptedMonitor(), 20); }, nullptr},
-        {"joined without a separator (fallback records)", [&] { list(dir_ / "tree", nullptr, 20); }, nullptr},
+        {"without the trailing separator", [&] { list(dir_ / "tree", nullptr, 20); }, nullptr},
         {"stopped by the monitor", [&] { list(tree, NewScriptedMonitor(3, 0), 3); }, nullptr},
         {"monitor throws", [&] { list(tree, NewScriptedMonitor(0, 2), -1); }, "monitor failed"},
         {"not a directory", [&] { list(small_, nullptr, -1); }, "Not a directory [20]"},

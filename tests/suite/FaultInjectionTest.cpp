@@ -36,8 +36,6 @@ constexpr size_t kCompareBlock = 64 * 1024;
 constexpr size_t kInlinePathUnits = 512;
 constexpr size_t kLongPathUnits = 600;
 constexpr size_t kMaxBytesPerUnit = 3;
-// The buffer for joined entry paths of a listing without the trailing '/'.
-constexpr size_t kJoinedPathBufferSize = 4096;
 constexpr const char *kIOException = "java.io.IOException";
 constexpr const char *kOutOfMemoryError = "java.lang.OutOfMemoryError";
 
@@ -257,21 +255,6 @@ TEST_F(FaultTest, HeapBufferOfALongPathFailing)
     }
 }
 
-TEST_F(FaultTest, HeapBufferForJoinedEntryPathsFailing)
-{
-    // A listing path without the trailing '/' examines each entry by the
-    // path joined with its name, in a buffer allocated once per listing.
-    CreateFiles(dir_.path(), 3);
-    jstring directory = J(dir_.path());
-    {
-        FailAllocation fault(kJoinedPathBufferSize);
-        EXPECT_EQ(nullptr, List(directory));
-        EXPECT_TRUE(fault.fired());
-    }
-    ExpectThrown(kOutOfMemoryError, "Cannot allocate buffer for path");
-    ExpectNoDescriptorLeft();
-}
-
 TEST_F(FaultTest, HeapBufferOfALongPathIsFreedOnEveryPath)
 {
     // An existing file whose path needs the heap: three levels of long names.
@@ -489,9 +472,9 @@ TEST_F(FaultTest, Readdir64FailingMidDirectory)
 
 TEST_F(FaultTest, FstatatFailingForOneEntryGivesItTheFallbackRecord)
 {
-    // With the trailing '/' the entries are examined relative to the open
-    // directory. The records examined have sizes and times the fallback
-    // record (size 0, time 0) cannot have.
+    // With or without the trailing '/' the entries are examined relative to
+    // the open directory. The records examined have sizes and times the
+    // fallback record (size 0, time 0) cannot have.
     const std::string sub = dir_ / "sub";
     ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
     dir_.WriteFile("sub/regular", "12345");
@@ -499,13 +482,12 @@ TEST_F(FaultTest, FstatatFailingForOneEntryGivesItTheFallbackRecord)
     ASSERT_EQ(0, mkdir((sub + "/directory").c_str(), 0755));
     const std::map<std::string, jint> fallbackAttributes = {
         {"regular", 0}, {"link", ATTR_SYMLINK}, {"directory", ATTR_DIRECTORY}};
-    jstring directory = J(sub + "/");
-
-    for (int failAtCall = 1; failAtCall <= 3; ++failAtCall) {
+    for (int failAtCall = 1; failAtCall <= 6; ++failAtCall) {
         SCOPED_TRACE(failAtCall);
+        jstring directory = J(failAtCall <= 3 ? sub + "/" : sub);
         std::vector<Record> records;
         {
-            FailCCall fault(CFunction::kFstatat, failAtCall, EACCES);
+            FailCCall fault(CFunction::kFstatat, (failAtCall - 1) % 3 + 1, EACCES);
             records = Records(List(directory, kExtendedMask));
             EXPECT_EQ(3, fault.calls());
         }

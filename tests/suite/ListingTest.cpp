@@ -225,25 +225,32 @@ TEST_F(ListingTest, HundredThousandEntries)
     }
 }
 
-TEST_F(ListingTest, PathWithoutSeparatorJoinsDirectoryAndName)
+TEST_F(ListingTest, PathWithoutSeparatorListsTheSameRecords)
 {
-    // Listing <dir>/d examines each entry at <dir>/d<name>.
-    std::string listed = dir_ / "d";
+    // <dir>/ns and <dir>/ns/ name one directory: its own entries are
+    // examined, never <dir>/ns<name> beside it.
+    const std::string listed = dir_ / "ns";
     ASSERT_EQ(0, mkdir(listed.c_str(), 0755));
-    dir_.WriteFile("d/x", "abc");
-    dir_.WriteFile("dx", "seven b"); // what "x" is examined at
-    dir_.WriteFile("d/file", "");
+    dir_.WriteFile("ns/a", "1");
+    dir_.WriteFile("nsa", std::string(55, 'x'));
+    dir_.WriteFile("ns/file", "");
     ASSERT_EQ(0, mkdir((listed + "/sub").c_str(), 0755));
-    ASSERT_EQ(0, symlink("x", (listed + "/ln").c_str()));
+    ASSERT_EQ(0, symlink("a", (listed + "/ln").c_str()));
 
-    auto records = ByName(List(listed, kExtendedMask));
-    ASSERT_EQ(4u, records.size());
-    EXPECT_TRUE(records["x"].extended);
-    EXPECT_EQ(7, records["x"].size);
-    // No <dir>/dfile, <dir>/dsub, <dir>/dln: typed from the directory entry alone.
-    ExpectFallback(records["file"], 0);
-    ExpectFallback(records["sub"], ATTR_DIRECTORY);
-    ExpectFallback(records["ln"], ATTR_SYMLINK);
+    auto plain = ByName(List(listed, kExtendedMask));
+    auto slashed = ByName(List(listed + "/", kExtendedMask));
+    ASSERT_EQ(4u, plain.size());
+    EXPECT_EQ(1, plain["a"].size);
+    EXPECT_TRUE(plain["sub"].extended);
+    EXPECT_EQ(ATTR_SYMLINK, plain["ln"].attributes & ATTR_SYMLINK);
+    for (const auto &[name, record] : slashed) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(1u, plain.count(name));
+        EXPECT_EQ(record.attributes, plain[name].attributes);
+        EXPECT_EQ(record.size, plain[name].size);
+        EXPECT_EQ(record.modified, plain[name].modified);
+        EXPECT_EQ(record.extended, plain[name].extended);
+    }
 }
 
 TEST_F(ListingTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
@@ -270,6 +277,8 @@ TEST_F(ListingTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
     }
 
     auto records = ByName(List(prefix));
+    // Without the separator the full path counts it all the same.
+    auto unslashed = ByName(List(deep));
     // Removed here: the paths are too long for the temporary directory's cleanup.
     for (const std::string *name : {&fits, &atLimit, &longest}) {
         EXPECT_EQ(0, unlinkat(dirFd, name->c_str(), 0));
@@ -281,6 +290,10 @@ TEST_F(ListingTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
     EXPECT_NE(0, records[fits].modified);
     ExpectFallback(records[atLimit], 0);
     ExpectFallback(records[longest], 0);
+    ASSERT_EQ(3u, unslashed.size());
+    EXPECT_NE(0, unslashed[fits].modified);
+    ExpectFallback(unslashed[atLimit], 0);
+    ExpectFallback(unslashed[longest], 0);
 }
 
 struct IntervalCase {
