@@ -133,18 +133,43 @@ expect "unknown command" 2 "unknown command 'frob'" "$basefs" frob
 quiet "the launcher starts without a warning" "$basefs" stat /etc/hostname
 
 # Where the library comes from: the property's file alone when it is set, else
-# java.library.path, else the jar's copy, written to a file and deleted again.
+# the jar's copy, written into a private directory and removed again, and
+# java.library.path only when that copy cannot be had.
 access=--enable-native-access=ALL-UNNAMED
 mkdir extract
 expect "the jar's own copy" 0 '^  File: /etc/hostname$' stat_with "$java" $access -Djava.io.tmpdir=extract
 exactly "the jar's copy is deleted after loading" "" ls -A extract
 expect "the property's file and nothing else" 2 "^basefs: Can't load library: $work/missing\.so$" \
     stat_with "$java" $access -Dcom.quenvira.basefs.library="$work/missing.so" -Djava.library.path="${library%/*}"
-expect "java.library.path before the jar" 0 '^  File: /etc/hostname$' \
+expect "java.library.path when the jar's copy cannot be written" 0 '^  File: /etc/hostname$' \
     stat_with "$java" $access -Djava.library.path="${library%/*}" -Dcom.quenvira.basefs.tmpdir=big/under-a-file
 expect "an unwritable directory for the copy names the property" 2 \
-    "^basefs: .*no basefs in java\.library\.path.*cannot be written to $work/big/under-a-file \(Not a directory\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR " \
+    "^basefs: cannot load libbasefs\.so: the jar's copy cannot be written to $work/big/under-a-file \(Not a directory\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR .*; java\.library\.path: no basefs in java\.library\.path" \
     stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=big/under-a-file
+# A shared directory with the sticky bit, under a umask that lets the group
+# write: the copy goes into a private directory all the same.
+mkdir -m 1777 shared
+stat_under_umask_002() { (umask 002; stat_with "$@"); }
+expect "a shared sticky directory under umask 002" 0 '^  File: /etc/hostname$' \
+    stat_under_umask_002 "$java" $access -Djava.io.tmpdir=shared
+exactly "nothing is left in the shared directory" "" ls -A shared
+# Where others may rename entries (no sticky bit) nothing can be kept private.
+mkdir -m 0777 open
+expect "a world-writable directory without the sticky bit is refused" 2 \
+    "^basefs: cannot load libbasefs\.so: the jar's copy cannot be written to $work/open \(writable by other users, without the sticky bit\)" \
+    stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=open
+exactly "nothing was written to it" "" ls -A open
+# A directory name the JVM cannot encode in the C locale: one line, exit 2.
+output=$(env LC_ALL=C LANG=C "$java" $access -Dcom.quenvira.basefs.tmpdir="$work/$(printf '\303\274n\303\257')" \
+    -cp "$jar" com.quenvira.tools.BaseFs stat /etc/hostname 2>&1)
+status=$?
+if [ "$status" -eq 2 ] && [ "$(printf '%s\n' "$output" | wc -l)" -eq 1 ] &&
+    printf '%s\n' "$output" | grep -q "the jar's copy cannot be written to .*; set -Dcom\.quenvira\.basefs\.tmpdir=DIR"; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1))
+    printf 'FAILED: an unencodable directory name (status %s)\n%s\n' "$status" "$output"
+fi
 # The processor the build's java runs as; a cross build's runs under an
 # emulator, which maps the library's code itself and so ignores noexec.
 arch_of() { "$1" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *os\.arch = //p'; }
@@ -162,6 +187,40 @@ elif mount -t tmpfs -o noexec,size=1m tmpfs noexec 2>/dev/null; then
     umount noexec
 else
     echo "SKIPPED: no tmpfs can be mounted here for the noexec case"
+fi
+
+# A decoy libbasefs.so in the current directory, which an empty element of
+# LD_LIBRARY_PATH puts on java.library.path: the jar's copy comes first, so
+# the decoy's constructor never runs. The decoy is built for this machine.
+if [ "$build_machine" = "$(uname -m)" ] && command -v cc > /dev/null; then
+    mkdir decoy
+    printf '%s\n' '#include <stdio.h>' \
+        '__attribute__((constructor)) static void mark(void) { FILE *f = fopen("DECOY-RAN", "w"); if (f) fclose(f); }' \
+        > decoy/decoy.c
+    cc -shared -fPIC -o decoy/libbasefs.so decoy/decoy.c
+    expect "a decoy in the current directory: the jar's copy is loaded" 0 '^  File: /etc/hostname$' \
+        sh -c 'cd decoy && LD_LIBRARY_PATH="/nonexistent:" "$@"' sh "$java" $access -Djava.io.tmpdir="$work/extract" \
+        -cp "$jar" com.quenvira.tools.BaseFs stat /etc/hostname
+    exactly "the decoy's constructor never ran" "decoy.c libbasefs.so" echo $(ls decoy)
+    # The copy is created once, exclusively, in a directory of mode 0700, and
+    # mapped from there: nothing is unlinked and created again in between.
+    if command -v strace > /dev/null; then
+        sh -c 'umask 002; exec strace -f -qq -o trace -e trace=mkdir,openat,unlink,unlinkat,rename,renameat,renameat2 "$@"' \
+            sh "$java" $access -Djava.io.tmpdir="$work/shared" -cp "$jar" com.quenvira.tools.BaseFs stat /etc/hostname > /dev/null 2>&1
+        copy=$(sed -n 's|.*mkdir("\('"$work"'/shared/basefs-[^"]*\)", 0700) = 0$|\1|p' trace)
+        exactly "strace: one private directory" "1" sh -c "printf '%s\n' '$copy' | grep -c ."
+        exactly "strace: the copy created once, exclusively" "1" \
+            sh -c "grep -c 'openat(AT_FDCWD, \"$copy/libbasefs.so\", O_WRONLY|O_CREAT|O_EXCL' trace"
+        exactly "strace: the copy mapped from its private directory" "1" \
+            sh -c "grep 'openat(AT_FDCWD, \"$copy/libbasefs.so\", O_RDONLY|O_CLOEXEC)' trace | grep -vc ENOENT"
+        between=$(awk -v copy="$copy/libbasefs.so" 'index($0, copy) && /O_EXCL/ { on = 1; next }
+            index($0, copy) && /O_RDONLY/ { on = 0 } on && /unlink|rename/' trace)
+        exactly "strace: no unlink or rename before loading" "" echo "$between"
+    else
+        echo "SKIPPED: no strace here for the trace of the copy"
+    fi
+else
+    echo "SKIPPED: no compiler for a decoy library of the processor java runs as"
 fi
 
 # JDK 24 and later restrict native access: the first JDK at hand that has the

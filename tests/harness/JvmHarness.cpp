@@ -192,7 +192,10 @@ int RunTests(int argc, char **argv, const JvmConfig &config)
     setenv("LC_ALL", "C.UTF-8", 1);
 
     std::string classPath = "-Djava.class.path=" + config.classPath;
-    std::string libraryPath = std::string("-Djava.library.path=") + BASEFS_LIBRARY_DIR;
+    // The library this executable is linked with, by the property that names
+    // it: the JVM then maps that same file, and white-box tests see the state
+    // of the instance the entry points run in.
+    std::string libraryPath = std::string("-Dcom.quenvira.basefs.library=") + BASEFS_LIBRARY_DIR + "/libbasefs.so";
     JavaVMOption options[] = {
         {const_cast<char *>("-Xcheck:jni"), nullptr},
         {const_cast<char *>(classPath.c_str()), nullptr},

@@ -1,7 +1,8 @@
 // BaseFileSystem loaded by two class loaders of one JVM, each from basefs.jar
 // alone. The class path's loader already holds the library of the build tree
-// (found through java.library.path) and the JVM lends a library file to one
-// class loader only, so each new loader must load a copy of its own from the jar.
+// (named by the library property, cleared here) and the JVM lends a library
+// file to one class loader only, so each new loader must load a copy of its
+// own from the jar, each in a private directory of its own.
 #include "JvmHarness.h"
 
 #include <filesystem>
@@ -14,6 +15,7 @@ namespace {
 using namespace jvmtest;
 
 constexpr const char *kExtractDirectoryProperty = "com.quenvira.basefs.tmpdir";
+constexpr const char *kLibraryProperty = "com.quenvira.basefs.library";
 
 class ClassLoaderTest : public JvmTest {
 protected:
@@ -25,6 +27,17 @@ protected:
             system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
         ASSERT_NE(nullptr, setProperty);
         env()->CallStaticObjectMethod(system, setProperty, JStr(name), JStr(value.c_str()));
+        ExpectNoException();
+    }
+
+    void ClearProperty(const char *name)
+    {
+        jclass system = env()->FindClass("java/lang/System");
+        ASSERT_NE(nullptr, system);
+        jmethodID clearProperty =
+            env()->GetStaticMethodID(system, "clearProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+        ASSERT_NE(nullptr, clearProperty);
+        env()->CallStaticObjectMethod(system, clearProperty, JStr(name));
         ExpectNoException();
     }
 
@@ -69,6 +82,7 @@ TEST_F(ClassLoaderTest, EachLoaderLoadsItsOwnCopyFromTheJar)
 {
     TempDir extractTo;
     SetProperty(kExtractDirectoryProperty, extractTo.path());
+    ClearProperty(kLibraryProperty);
     jclass loaded[] = {LoadIsolated(), LoadIsolated()};
     ASSERT_NE(nullptr, loaded[0]);
     ASSERT_NE(nullptr, loaded[1]);
@@ -90,13 +104,18 @@ TEST_F(ClassLoaderTest, EachLoaderLoadsItsOwnCopyFromTheJar)
         EXPECT_TRUE(env()->IsSameObject(ClassLoaderOf(fileSystem), ClassLoaderOf(infoClass)));
     }
 
-    // Two copies, both still mapped, both files already deleted.
+    // Two copies, each in a directory of its own, both still mapped, both
+    // files and directories already deleted.
     std::set<std::string> copies = MappedFrom(extractTo.path());
     EXPECT_EQ(2u, copies.size());
+    std::set<std::string> directories;
     for (const std::string &copy : copies) {
-        EXPECT_NE(std::string::npos, copy.find("/libbasefs-")) << copy;
-        EXPECT_NE(std::string::npos, copy.find(" (deleted)")) << copy;
+        const std::string inside = copy.substr(extractTo.path().size() + 1);
+        EXPECT_EQ(0u, inside.find("basefs-")) << copy;
+        EXPECT_NE(std::string::npos, inside.find("/libbasefs.so (deleted)")) << copy;
+        directories.insert(inside.substr(0, inside.find('/')));
     }
+    EXPECT_EQ(2u, directories.size());
     EXPECT_TRUE(std::filesystem::is_empty(extractTo.path()));
 }
 
