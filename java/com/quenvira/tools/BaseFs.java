@@ -5,9 +5,13 @@ import com.quenvira.io.FileInfo;
 import com.quenvira.io.FileInfoEx;
 import com.quenvira.io.Principal;
 import java.io.File;
-import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
+import java.io.UncheckedIOException;
+import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
+import java.nio.file.Paths;
+import java.nio.file.StandardOpenOption;
 import java.time.Instant;
 import java.time.LocalDate;
 import java.time.LocalDateTime;
@@ -16,7 +20,6 @@ import java.time.format.DateTimeFormatter;
 import java.time.format.DateTimeParseException;
 import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.Comparator;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
@@ -25,7 +28,9 @@ import java.util.concurrent.TimeUnit;
 
 /**
  * basefs: coreutils-like commands over the native library. Every file-system
- * operation is one call of a {@link BaseFileSystem} native method.
+ * operation is one call of a {@link BaseFileSystem} native method; the JDK is
+ * asked only what the library does not say (the type of a special file, which
+ * operand a failure was about, where two files differ).
  */
 public final class BaseFs {
     static final String PROGRAM = "basefs";
@@ -33,47 +38,67 @@ public final class BaseFs {
     static final int EXIT_FAILURE = 1;
     static final int EXIT_TROUBLE = 2;
     static final int EXIT_INTERRUPTED = 130;
-    private static final int OWNER_AND_GROUP = BaseFileSystem.INFO_OWNER | BaseFileSystem.INFO_GROUP;
-    private static final int EVERYTHING = BaseFileSystem.INFO_ACCESSED | OWNER_AND_GROUP;
+    /** What a shell reports for a process that SIGPIPE ended: 128 + 13. */
+    static final int EXIT_BROKEN_PIPE = 141;
+    private static final int EVERYTHING = BaseFileSystem.INFO_ACCESSED | BaseFileSystem.INFO_OWNER
+            | BaseFileSystem.INFO_GROUP;
     private static final long INTERRUPT_GRACE_SECONDS = 10;
-    private static final DateTimeFormatter TIME_FORMAT = DateTimeFormatter.ofPattern("yyyy-MM-dd HH:mm");
     private static final DateTimeFormatter FULL_TIME_FORMAT = DateTimeFormatter.ofPattern("yyyy-MM-dd HH:mm:ss");
+    private static final String TRY_HELP = "Try '" + PROGRAM + " --help' for more information.";
     private static final String USAGE = String.join("\n",
             "usage: basefs COMMAND [ARGUMENT...]",
-            "  ls [-l] [-a] [-n] [DIR...]       list directories",
+            "  ls [-l] [-a|-A] [-n] [PATH...]   list directories (-a with . and .., -A without)",
             "  stat PATH...                     show what the library knows of each path",
             "  touch [-d TIME] [-a|-m] PATH...  set times (now, or TIME: 2024-05-01, '2024-05-01 12:00:00', @SECONDS)",
             "  chmod MODE PATH...               set permissions from an octal MODE",
-            "  ln -s TARGET LINK                create a symbolic link",
-            "  readlink PATH                    print a symbolic link's target",
+            "  ln -s TARGET [LINK|DIR]          create a symbolic link",
+            "  readlink [-v] [-n] PATH...       print a symbolic link's target (-v: say why not)",
             "  user ID...   group ID...         names of numeric user and group IDs",
-            "  cp [-n] SRC DST                  copy a file inside the kernel (-n: fail if DST exists)",
-            "  cmp A B                          compare two files byte by byte (exit 0 same, 1 different)");
+            "  cp [-n] SRC DST, cp [-n] SRC... DIR",
+            "                                   copy files inside the kernel (-n: skip an existing DST)",
+            "  cmp [-s] A B                     compare two files byte by byte: the first difference",
+            "                                   (-s: exit status only; 0 same, 1 different, 2 trouble)");
 
-    private final PrintStream out;
-    private final PrintStream err;
+    private final Output out;
+    private final Output err;
+    private final PrintStream progressOut;
     private final boolean interactive;
-    private final Map<Integer, String> userNames = new HashMap<>();
-    private final Map<Integer, String> groupNames = new HashMap<>();
+    private final Names userNames = Names.ofUsers();
+    private final Names groupNames = Names.ofGroups();
     private boolean interrupted;
 
-    BaseFs(PrintStream out, PrintStream err, boolean interactive) {
+    BaseFs(Output out, Output err, PrintStream progressOut, boolean interactive) {
         this.out = out;
         this.err = err;
+        this.progressOut = progressOut;
         this.interactive = interactive;
     }
 
     public static void main(String[] args) {
+        Output err = Output.standardError();
         try {
             BaseFileSystem.nInitStatic();
         } catch (UnsatisfiedLinkError e) {
             // The library's own message says what was tried and what to change; a stack adds nothing.
-            System.err.println(PROGRAM + ": " + e.getMessage());
+            complain(err, e.getMessage());
             System.exit(EXIT_TROUBLE);
         }
-        BaseFs tool = new BaseFs(System.out, System.err, System.console() != null);
-        int status = tool.run(args);
-        System.out.flush();
+        Output out = Output.standardOutput();
+        BaseFs tool = new BaseFs(out, err, System.err, System.console() != null);
+        int status;
+        try {
+            status = tool.run(args);
+            out.flush();
+        } catch (UncheckedIOException e) {
+            // Standard output is closed or full; GNU tools die of SIGPIPE or say "write error".
+            String reason = SystemError.reason(e.getCause());
+            if ("Broken pipe".equals(reason)) {
+                status = EXIT_BROKEN_PIPE;
+            } else {
+                complain(err, "write error: " + reason);
+                status = troubleStatus(args.length > 0 ? args[0] : "");
+            }
+        }
         if (!tool.interrupted) {
             // After Ctrl-C the JVM is already shutting down with the signal's status.
             System.exit(status);
@@ -82,12 +107,16 @@ public final class BaseFs {
 
     int run(String[] args) {
         if (args.length == 0) {
-            err.println(USAGE);
-            return EXIT_TROUBLE;
+            return usage(EXIT_TROUBLE, "missing command");
         }
+        String command = args[0];
         List<String> rest = new ArrayList<>(Arrays.asList(args).subList(1, args.length));
+        if (command.equals("help") || command.equals("--help") || command.equals("-h") || asksForHelp(rest)) {
+            out.println(USAGE);
+            return EXIT_OK;
+        }
         try {
-            switch (args[0]) {
+            switch (command) {
                 case "ls": return ls(rest);
                 case "stat": return stat(rest);
                 case "touch": return touch(rest);
@@ -98,141 +127,72 @@ public final class BaseFs {
                 case "group": return principals(rest, false);
                 case "cp": return cp(rest);
                 case "cmp": return cmp(rest);
-                case "help": case "--help": case "-h":
-                    out.println(USAGE);
-                    return EXIT_OK;
                 default:
-                    return usage("unknown command '" + args[0] + "'");
+                    return usage(EXIT_TROUBLE, "unknown command '" + command + "'");
             }
-        } catch (IllegalArgumentException e) {
-            return usage(e.getMessage());
+        } catch (UsageError e) {
+            return usage(troubleStatus(command), e.getMessage());
         }
     }
 
-    private int usage(String problem) {
-        err.println(PROGRAM + ": " + problem);
-        err.println(USAGE);
-        return EXIT_TROUBLE;
+    /** A command given wrongly: reported in one line and a pointer to the help. */
+    static final class UsageError extends RuntimeException {
+        private static final long serialVersionUID = 1L;
+
+        UsageError(String problem) {
+            super(problem, null, false, false);
+        }
     }
 
+    /** Whether --help comes before any "--". */
+    private static boolean asksForHelp(List<String> args) {
+        int help = args.indexOf("--help");
+        int end = args.indexOf("--");
+        return help >= 0 && (end < 0 || help < end);
+    }
+
+    /** The status GNU's command gives for a usage error: 2 for ls and cmp, 1 for the others. */
+    private static int troubleStatus(String command) {
+        switch (command) {
+            case "stat": case "touch": case "chmod": case "ln": case "readlink": case "user": case "group": case "cp":
+                return EXIT_FAILURE;
+            default:
+                return EXIT_TROUBLE;
+        }
+    }
+
+    /** A usage error: one line naming the problem, one pointing to the help. */
+    private int usage(int status, String problem) {
+        complain(err, problem);
+        err.println(TRY_HELP);
+        return status;
+    }
+
+    /** "basefs: MESSAGE" on standard error, written at once. */
+    static void complain(Output err, String message) {
+        err.print(PROGRAM).print(": ").println(message);
+    }
+
+    /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
     private int fail(String what, String path, IOException e) {
-        err.println(PROGRAM + ": " + what + " '" + path + "': " + e.getMessage());
+        complain(err, what + " '" + path + "': " + SystemError.reason(e));
         return EXIT_FAILURE;
     }
 
     // ---- ls --------------------------------------------------------------
 
     private int ls(List<String> args) {
-        Options options = Options.parse(args, "lan", "");
-        boolean longFormat = options.has('l');
-        List<String> dirs = options.operands.isEmpty() ? List.of(".") : options.operands;
-        int status = EXIT_OK;
-        boolean first = true;
-        for (String dir : dirs) {
-            FileInfo[] entries;
-            try {
-                entries = BaseFileSystem.nListFileInfos(withSlash(dir), longFormat ? OWNER_AND_GROUP : 0, null, 0);
-            } catch (IOException e) {
-                FileInfo single = singleFile(dir, longFormat);
-                if (single == null) {
-                    status = fail("cannot access", dir, e);
-                    continue;
-                }
-                printEntries(new FileInfo[] {single}, "", options, true);
-                continue;
-            }
-            if (dirs.size() > 1) {
-                out.println((first ? "" : "\n") + dir + ":");
-            }
-            first = false;
-            printEntries(entries, withSlash(dir), options, false);
-        }
-        return status;
-    }
-
-    /** A path that is not a directory, listed as itself; null when it cannot be examined. */
-    private FileInfo singleFile(String path, boolean longFormat) {
-        try {
-            FileInfo info = BaseFileSystem.nGetFileInfo(path, path, longFormat ? OWNER_AND_GROUP : 0);
-            return info.isDirectory() ? null : info;
-        } catch (IOException e) {
-            return null;
-        }
-    }
-
-    private void printEntries(FileInfo[] entries, String dir, Options options, boolean explicit) {
-        List<FileInfo> shown = new ArrayList<>();
-        for (FileInfo entry : entries) {
-            if (explicit || options.has('a') || !entry.isHidden()) {
-                shown.add(entry);
-            }
-        }
-        shown.sort(Comparator.comparing(FileInfo::getName));
-        if (!options.has('l')) {
-            shown.forEach(entry -> out.println(entry.getName()));
-            return;
-        }
-        List<String[]> rows = new ArrayList<>();
-        int[] widths = new int[4];
-        for (FileInfo entry : shown) {
-            String[] row = {
-                ModeFormat.modeString(entry.getAttributes()),
-                ownerOf(entry, options.has('n')),
-                groupOf(entry, options.has('n')),
-                Long.toString(entry.getSize()),
-            };
-            for (int i = 0; i < widths.length; i++) {
-                widths[i] = Math.max(widths[i], row[i].length());
-            }
-            rows.add(row);
-        }
-        for (int i = 0; i < shown.size(); i++) {
-            FileInfo entry = shown.get(i);
-            String[] row = rows.get(i);
-            String name = entry.getName();
-            if (entry.isSymbolicLink()) {
-                name += " -> " + linkTarget(dir + entry.getName());
-            }
-            out.printf("%s %-" + widths[1] + "s %-" + widths[2] + "s %" + widths[3] + "s %s %s%n", row[0], row[1],
-                    row[2], row[3], formatTime(entry.getModified(), TIME_FORMAT), name);
-        }
-    }
-
-    private String ownerOf(FileInfo entry, boolean numeric) {
-        int id = entry instanceof FileInfoEx ? ((FileInfoEx) entry).getOwner() : 0;
-        return numeric ? Integer.toUnsignedString(id) : name(userNames, id, true);
-    }
-
-    private String groupOf(FileInfo entry, boolean numeric) {
-        int id = entry instanceof FileInfoEx ? ((FileInfoEx) entry).getGroup() : 0;
-        return numeric ? Integer.toUnsignedString(id) : name(groupNames, id, false);
-    }
-
-    /** Looks each ID up once per run; an ID without a name prints as its number. */
-    private String name(Map<Integer, String> cache, int id, boolean user) {
-        return cache.computeIfAbsent(id, key -> {
-            try {
-                Principal principal = user ? BaseFileSystem.nGetUser(this, key) : BaseFileSystem.nGetGroup(this, key);
-                return principal.getName();
-            } catch (IOException e) {
-                return Integer.toUnsignedString(key);
-            }
-        });
-    }
-
-    private static String linkTarget(String path) {
-        try {
-            return BaseFileSystem.nReadSymbolicLink(path);
-        } catch (IOException e) {
-            return "?";
-        }
+        Options options = Options.parse(args, "laAn", "");
+        List<String> operands = options.operands.isEmpty() ? List.of(".") : options.operands;
+        Listing listing = new Listing(out, err, options.has('l'), options.has('n'), options.has('a'), options.has('A'));
+        return listing.list(operands);
     }
 
     // ---- stat ------------------------------------------------------------
 
     private int stat(List<String> args) {
         Options options = Options.parse(args, "", "");
-        options.requireOperands(1, "stat needs a PATH");
+        options.requireOperands(1, "missing operand");
         int status = EXIT_OK;
         for (String path : options.operands) {
             FileInfoEx info;
@@ -242,15 +202,27 @@ public final class BaseFs {
                 status = fail("cannot stat", path, e);
                 continue;
             }
-            String type = info.isDirectory() ? "directory" : info.isSymbolicLink() ? "symbolic link" : "file";
-            out.println("  File: " + path + (info.isSymbolicLink() ? " -> " + linkTarget(path) : ""));
-            out.println("  Type: " + type + (info.isHidden() ? ", hidden" : "") + "   Size: " + info.getSize());
-            out.printf("  Mode: (%04o/%s)  Uid: (%s/%s)  Gid: (%s/%s)%n", ModeFormat.octalMode(info.getAttributes()),
-                    ModeFormat.modeString(info.getAttributes()), Integer.toUnsignedString(info.getOwner()),
-                    name(userNames, info.getOwner(), true), Integer.toUnsignedString(info.getGroup()),
-                    name(groupNames, info.getGroup(), false));
-            out.println("Access: " + formatTime(info.getAccessed(), FULL_TIME_FORMAT));
-            out.println("Modify: " + formatTime(info.getModified(), FULL_TIME_FORMAT));
+            FileType type = FileType.of(info, "", path);
+            String description = type == FileType.REGULAR && info.getSize() == 0 ? "regular empty file" : type.description;
+            out.print("  File: ").print(path);
+            if (info.isSymbolicLink()) {
+                out.print(" -> ").print(Listing.linkTarget(path));
+            }
+            out.println();
+            out.print("  Type: ").print(description).print(info.isHidden() ? ", hidden" : "");
+            out.print("   Size: ").print(info.getSize());
+            if (type.isDevice()) {
+                out.print("   Device type: ").print(type.major()).print(',').print(type.minor());
+            }
+            out.println();
+            out.print("  Mode: (").print(String.format("%04o", ModeFormat.octalMode(info.getAttributes())))
+                    .print('/').print(ModeFormat.modeString(type.letter, info.getAttributes()))
+                    .print(")  Uid: (").print(Integer.toUnsignedString(info.getOwner())).print('/')
+                    .print(userNames.of(info.getOwner())).print(")  Gid: (")
+                    .print(Integer.toUnsignedString(info.getGroup())).print('/')
+                    .print(groupNames.of(info.getGroup())).println(")");
+            out.print("Access: ").println(formatTime(info.getAccessed(), FULL_TIME_FORMAT));
+            out.print("Modify: ").println(formatTime(info.getModified(), FULL_TIME_FORMAT));
         }
         return status;
     }
@@ -259,8 +231,15 @@ public final class BaseFs {
 
     private int touch(List<String> args) {
         Options options = Options.parse(args, "am", "d");
-        options.requireOperands(1, "touch needs a PATH");
-        long time = options.value('d') == null ? System.currentTimeMillis() : parseTime(options.value('d'));
+        options.requireOperands(1, "missing file operand");
+        long time;
+        try {
+            time = options.value('d') == null ? System.currentTimeMillis() : parseTime(options.value('d'));
+        } catch (IllegalArgumentException e) {
+            // GNU touch says so in one line, without pointing to the help.
+            complain(err, e.getMessage());
+            return EXIT_FAILURE;
+        }
         int mask = 0;
         if (options.has('a') || !options.has('m')) {
             mask |= BaseFileSystem.INFO_ACCESSED;
@@ -272,7 +251,7 @@ public final class BaseFs {
         for (String path : options.operands) {
             try {
                 if (!new File(path).exists() && !isLink(path)) {
-                    new FileOutputStream(path, true).close(); // touch creates what is missing
+                    create(path); // touch creates what is missing
                 }
                 BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
             } catch (IOException e) {
@@ -280,6 +259,15 @@ public final class BaseFs {
             }
         }
         return status;
+    }
+
+    /** Creates an empty file (mode 0666 less the umask, as touch does) unless one is there. */
+    private static void create(String path) throws IOException {
+        try {
+            Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE).close();
+        } catch (InvalidPathException e) {
+            throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
+        }
     }
 
     private static boolean isLink(String path) {
@@ -292,14 +280,23 @@ public final class BaseFs {
 
     private int chmod(List<String> args) {
         Options options = Options.parse(args, "", "");
-        options.requireOperands(2, "chmod needs a MODE and a PATH");
-        int attributes = ModeFormat.attributesOfOctal(options.operands.get(0));
+        options.requireOperands(1, "missing operand");
+        options.requireOperands(2, "missing operand after '" + options.operands.get(0) + "'");
+        int attributes;
+        try {
+            attributes = ModeFormat.attributesOfOctal(options.operands.get(0));
+        } catch (IllegalArgumentException e) {
+            throw new UsageError(e.getMessage());
+        }
         int status = EXIT_OK;
         for (String path : options.operands.subList(1, options.operands.size())) {
             try {
                 BaseFileSystem.nSetFileInfo(path, BaseFileSystem.INFO_ATTRIBUTES, 0, 0, 0, attributes);
             } catch (IOException e) {
-                status = fail("cannot change permissions of", path, e);
+                // GNU chmod looks the file up first: only a refused change is "changing permissions".
+                int number = SystemError.number(e);
+                boolean refused = number == SystemError.EPERM || number == SystemError.EROFS;
+                status = fail(refused ? "changing permissions of" : "cannot access", path, e);
             }
         }
         return status;
@@ -308,27 +305,66 @@ public final class BaseFs {
     private int ln(List<String> args) {
         Options options = Options.parse(args, "s", "");
         if (!options.has('s')) {
-            throw new IllegalArgumentException("only symbolic links are supported: use ln -s");
+            throw new UsageError("only symbolic links are supported: use ln -s");
         }
-        options.requireExactly(2, "ln -s needs a TARGET and a LINK");
-        String link = options.operands.get(1);
+        options.requireOperands(1, "missing file operand");
+        List<String> operands = options.operands;
+        if (operands.size() == 1) {
+            return symlink(operands.get(0), baseName(operands.get(0)));
+        }
+        String last = operands.get(operands.size() - 1);
+        boolean intoDirectory = new File(last).isDirectory();
+        if (operands.size() > 2 && !intoDirectory) {
+            return targetNotDirectory(last);
+        }
+        if (!intoDirectory) {
+            return symlink(operands.get(0), last);
+        }
+        int status = EXIT_OK;
+        for (String target : operands.subList(0, operands.size() - 1)) {
+            status = Math.max(status, symlink(target, withSlash(last) + baseName(target)));
+        }
+        return status;
+    }
+
+    private int symlink(String target, String link) {
         try {
-            BaseFileSystem.nCreateSymbolicLink(link, options.operands.get(0));
+            BaseFileSystem.nCreateSymbolicLink(link, target);
             return EXIT_OK;
         } catch (IOException e) {
-            return fail("cannot create symbolic link", link, e);
+            return fail("failed to create symbolic link", link, e);
         }
     }
 
+    /** GNU's words for a last operand that must be a directory and is not. */
+    private int targetNotDirectory(String target) {
+        if (new File(target).exists() || isLink(target)) {
+            complain(err, "target '" + target + "' is not a directory");
+        } else {
+            complain(err, "target '" + target + "': " + SystemError.text(SystemError.ENOENT));
+        }
+        return EXIT_FAILURE;
+    }
+
     private int readlink(List<String> args) {
-        Options options = Options.parse(args, "", "");
-        options.requireOperands(1, "readlink needs a PATH");
+        Options options = Options.parse(args, "vqsn", "");
+        options.requireOperands(1, "missing operand");
+        boolean verbose = options.has('v') && !options.has('q') && !options.has('s');
+        // -n leaves the newline out, for one operand only, as GNU readlink does.
+        boolean newline = !options.has('n') || options.operands.size() > 1;
         int status = EXIT_OK;
         for (String path : options.operands) {
             try {
-                out.println(BaseFileSystem.nReadSymbolicLink(path));
+                out.print(BaseFileSystem.nReadSymbolicLink(path));
+                if (newline) {
+                    out.println();
+                }
             } catch (IOException e) {
-                status = fail("cannot read link", path, e);
+                // Like GNU readlink: silent unless -v, exit status 1 either way.
+                if (verbose) {
+                    complain(err, path + ": " + SystemError.reason(e));
+                }
+                status = EXIT_FAILURE;
             }
         }
         return status;
@@ -336,20 +372,30 @@ public final class BaseFs {
 
     private int principals(List<String> args, boolean users) {
         Options options = Options.parse(args, "", "");
-        options.requireOperands(1, (users ? "user" : "group") + " needs an ID");
-        int status = EXIT_OK;
-        for (String text : options.operands) {
-            int id;
+        options.requireOperands(1, "missing operand");
+        int[] ids = new int[options.operands.size()];
+        for (int i = 0; i < ids.length; i++) {
+            String text = options.operands.get(i);
             try {
-                id = Integer.parseUnsignedInt(text);
+                ids[i] = Integer.parseUnsignedInt(text);
             } catch (NumberFormatException e) {
-                throw new IllegalArgumentException("invalid ID: '" + text + "'");
+                throw new UsageError("invalid " + (users ? "user" : "group") + " ID: '" + text + "'");
             }
+        }
+        int status = EXIT_OK;
+        for (int i = 0; i < ids.length; i++) {
+            String text = options.operands.get(i);
             try {
-                Principal principal = users ? BaseFileSystem.nGetUser(this, id) : BaseFileSystem.nGetGroup(this, id);
-                out.println(text + " " + principal.getName());
+                Principal principal = users ? BaseFileSystem.nGetUser(this, ids[i]) : BaseFileSystem.nGetGroup(this, ids[i]);
+                out.print(text).print(' ').println(principal.getName());
             } catch (IOException e) {
-                status = fail("cannot look up " + (users ? "user" : "group"), text, e);
+                if (SystemError.number(e) == SystemError.NONE) {
+                    // "User does not exist": what id says of a name it cannot find.
+                    complain(err, "'" + text + "': no such " + (users ? "user" : "group"));
+                    status = EXIT_FAILURE;
+                } else {
+                    status = fail("cannot look up " + (users ? "user" : "group"), text, e);
+                }
             }
         }
         return status;
@@ -359,61 +405,199 @@ public final class BaseFs {
 
     private int cp(List<String> args) {
         Options options = Options.parse(args, "n", "");
-        options.requireExactly(2, "cp needs a SRC and a DST");
-        String source = options.operands.get(0);
-        String target = options.operands.get(1);
-        if (new File(target).isDirectory()) {
-            target = withSlash(target) + baseName(source);
+        List<String> operands = options.operands;
+        options.requireOperands(1, "missing file operand");
+        options.requireOperands(2, "missing destination file operand after '" + operands.get(0) + "'");
+        String last = operands.get(operands.size() - 1);
+        boolean intoDirectory = new File(last).isDirectory();
+        if (operands.size() > 2 && !intoDirectory) {
+            return targetNotDirectory(last);
         }
-        int flags = options.has('n') ? BaseFileSystem.COPY_EXCLUSIVE : 0;
-        Progress progress = new Progress("cp", new File(source).length(), interactive, err);
+        int status = EXIT_OK;
+        for (String source : operands.subList(0, operands.size() - 1)) {
+            String target = intoDirectory ? withSlash(last) + baseName(source) : last;
+            status = Math.max(status, copy(source, target, options.has('n')));
+            if (interrupted) {
+                break;
+            }
+        }
+        return status;
+    }
+
+    /** One file copied as GNU cp (without -r) copies it, with its checks and words. */
+    private int copy(String source, String target, boolean noClobber) {
+        FileInfo sourceInfo;
+        try {
+            sourceInfo = BaseFileSystem.nGetFileInfo(source, source, 0);
+        } catch (IOException e) {
+            return fail("cannot stat", source, e);
+        }
+        File sourceFile = new File(source);
+        if (sourceInfo.isSymbolicLink() && !sourceFile.exists()) {
+            // cp follows the link: a dangling one cannot be examined.
+            complain(err, "cannot stat '" + source + "': " + SystemError.text(SystemError.ENOENT));
+            return EXIT_FAILURE;
+        }
+        if (sourceFile.isDirectory()) {
+            complain(err, "-r not specified; omitting directory '" + source + "'");
+            return EXIT_FAILURE;
+        }
+        boolean targetExists = new File(target).exists() || isLink(target);
+        if (targetExists && sameFile(source, target)) {
+            complain(err, "'" + source + "' and '" + target + "' are the same file");
+            return EXIT_FAILURE;
+        }
+        if (targetExists && new File(target).isDirectory()) {
+            complain(err, "cannot overwrite directory '" + target + "' with non-directory");
+            return EXIT_FAILURE;
+        }
+        if (targetExists && noClobber) {
+            return EXIT_OK; // GNU cp 9.1 -n skips an existing destination silently
+        }
+        int flags = noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0;
+        Progress progress = new Progress("cp", sourceFile.length(), interactive, progressOut);
         CountDownLatch finished = new CountDownLatch(1);
         Thread hook = interruptHook(progress, finished);
         try {
             long copied = BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
             progress.finish();
             if (progress.stopRequested()) {
-                err.println(PROGRAM + ": cp: interrupted after " + copied + " bytes; '" + target + "' is incomplete");
+                complain(err, "cp: interrupted after " + copied + " bytes; '" + target + "' is incomplete");
                 interrupted = true;
                 return EXIT_INTERRUPTED;
             }
             return EXIT_OK;
         } catch (IOException e) {
             progress.finish();
-            err.println(PROGRAM + ": cannot copy '" + source + "' to '" + target + "': " + e.getMessage());
-            return EXIT_FAILURE;
+            if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
+                return EXIT_OK; // created meanwhile: skipped as well
+            }
+            return copyFailed(source, target, targetExists, e);
         } finally {
             release(hook, finished);
         }
     }
 
+    /**
+     * The library does not say which file a failure was about: the error and
+     * the state of the files after it tell, in GNU cp's words.
+     */
+    private int copyFailed(String source, String target, boolean targetExisted, IOException e) {
+        int number = SystemError.number(e);
+        File sourceFile = new File(source);
+        if (!sourceFile.exists()) {
+            return fail("cannot stat", source, e);
+        }
+        if (number == SystemError.EISDIR && sourceFile.isDirectory()
+                || number == SystemError.EINVAL && sourceFile.isDirectory()) {
+            complain(err, "-r not specified; omitting directory '" + source + "'");
+            return EXIT_FAILURE;
+        }
+        if ((number == SystemError.EACCES || number == SystemError.EPERM) && !sourceFile.canRead()) {
+            return fail("cannot open", source, e, "for reading");
+        }
+        boolean targetExists = new File(target).exists() || isLink(target);
+        boolean writing = number == SystemError.ENOSPC || number == SystemError.EDQUOT || number == SystemError.EFBIG
+                || number == SystemError.EIO;
+        if (writing && (targetExisted || targetExists)) {
+            return fail("error writing", target, e);
+        }
+        if (number != SystemError.NONE && !writing) {
+            return fail("cannot create regular file", target, e);
+        }
+        complain(err, "cannot copy '" + source + "' to '" + target + "': " + SystemError.reason(e));
+        return EXIT_FAILURE;
+    }
+
+    /** "basefs: WHAT 'PATH' DOING: REASON" ("cannot open 'x' for reading: Permission denied"). */
+    private int fail(String what, String path, IOException e, String doing) {
+        complain(err, what + " '" + path + "' " + doing + ": " + SystemError.reason(e));
+        return EXIT_FAILURE;
+    }
+
+    private static boolean sameFile(String first, String second) {
+        try {
+            return Files.isSameFile(Paths.get(first), Paths.get(second));
+        } catch (IOException | InvalidPathException e) {
+            return false;
+        }
+    }
+
     private int cmp(List<String> args) {
-        Options options = Options.parse(args, "", "");
-        options.requireExactly(2, "cmp needs two files");
-        String first = options.operands.get(0);
-        String second = options.operands.get(1);
-        Progress progress = new Progress("cmp", new File(first).length(), interactive, err);
+        Options options = Options.parse(args, "s", "");
+        List<String> operands = options.operands;
+        options.requireOperands(1, "missing operand after 'cmp'");
+        options.requireOperands(2, "missing operand after '" + operands.get(0) + "'");
+        if (operands.size() > 2) {
+            throw new UsageError("extra operand '" + operands.get(2) + "'");
+        }
+        String first = operands.get(0);
+        String second = operands.get(1);
+        boolean silent = options.has('s');
+        Progress progress = new Progress("cmp", new File(first).length(), interactive && !silent, progressOut);
         CountDownLatch finished = new CountDownLatch(1);
         Thread hook = interruptHook(progress, finished);
         try {
             boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
             progress.finish();
             if (progress.stopRequested()) {
-                err.println(PROGRAM + ": cmp: interrupted");
-                interrupted = true;
-                return EXIT_TROUBLE;
+                return cmpInterrupted();
             }
-            if (!same) {
-                out.println(first + " " + second + " differ");
+            if (same) {
+                return EXIT_OK;
             }
-            return same ? EXIT_OK : EXIT_FAILURE;
+            if (!silent) {
+                progress.restart();
+                Difference difference = Difference.find(first, second, progress);
+                progress.finish();
+                if (difference == null) {
+                    return cmpInterrupted();
+                }
+                reportDifference(first, second, difference);
+            }
+            return EXIT_FAILURE;
         } catch (IOException e) {
             progress.finish();
-            err.println(PROGRAM + ": cannot compare '" + first + "' and '" + second + "': " + e.getMessage());
+            // GNU cmp names the file and the reason: "cmp: /etc: Is a directory".
+            complain(err, culprit(SystemError.number(e), first, second) + ": " + SystemError.reason(e));
             return EXIT_TROUBLE;
         } finally {
             release(hook, finished);
         }
+    }
+
+    private int cmpInterrupted() {
+        complain(err, "cmp: interrupted");
+        interrupted = true;
+        return EXIT_TROUBLE;
+    }
+
+    private void reportDifference(String first, String second, Difference difference) {
+        if (!difference.found) {
+            out.println(first + " " + second + " differ"); // changed meanwhile: no position to tell
+        } else if (difference.ended >= 0) {
+            out.flush();
+            complain(err, difference.endMessage(first, second));
+        } else {
+            out.println(difference.differMessage(first, second));
+        }
+    }
+
+    /**
+     * Which of two files a comparison failed on: cmp opens both, then reads, so
+     * a file that cannot be opened comes before a directory, which cannot be read.
+     */
+    private static String culprit(int number, String first, String second) {
+        for (String path : List.of(first, second)) {
+            File file = new File(path);
+            if (!file.exists() || !file.canRead()) {
+                return path;
+            }
+        }
+        if (number == SystemError.EISDIR) {
+            return new File(first).isDirectory() ? first : second;
+        }
+        return first;
     }
 
     /**
@@ -478,7 +662,11 @@ public final class BaseFs {
         }
     }
 
-    /** Short options (flags, and options with a value) before the operands. */
+    /**
+     * Short options (flags, and options with a value) anywhere among the
+     * operands, as GNU getopt takes them; "--" ends the options. The only long
+     * option is --help, which {@link #run} answers before this parse.
+     */
     static final class Options {
         private final String flags;
         private final Map<Character, String> values;
@@ -493,15 +681,19 @@ public final class BaseFs {
         static Options parse(List<String> args, String knownFlags, String withValue) {
             StringBuilder flags = new StringBuilder();
             Map<Character, String> values = new HashMap<>();
-            int i = 0;
-            for (; i < args.size(); i++) {
+            List<String> operands = new ArrayList<>();
+            for (int i = 0; i < args.size(); i++) {
                 String arg = args.get(i);
                 if (arg.equals("--")) {
-                    i++;
+                    operands.addAll(args.subList(i + 1, args.size()));
                     break;
                 }
                 if (!arg.startsWith("-") || arg.equals("-")) {
-                    break;
+                    operands.add(arg);
+                    continue;
+                }
+                if (arg.startsWith("--")) {
+                    throw new UsageError("unrecognized option '" + arg + "'");
                 }
                 for (int k = 1; k < arg.length(); k++) {
                     char c = arg.charAt(k);
@@ -509,18 +701,18 @@ public final class BaseFs {
                         String value = k + 1 < arg.length() ? arg.substring(k + 1)
                                 : i + 1 < args.size() ? args.get(++i) : null;
                         if (value == null) {
-                            throw new IllegalArgumentException("option requires an argument -- '" + c + "'");
+                            throw new UsageError("option requires an argument -- '" + c + "'");
                         }
                         values.put(c, value);
                         break;
                     }
                     if (knownFlags.indexOf(c) < 0) {
-                        throw new IllegalArgumentException("invalid option -- '" + c + "'");
+                        throw new UsageError("invalid option -- '" + c + "'");
                     }
                     flags.append(c);
                 }
             }
-            return new Options(flags.toString(), values, new ArrayList<>(args.subList(i, args.size())));
+            return new Options(flags.toString(), values, operands);
         }
 
         boolean has(char flag) {
@@ -533,14 +725,9 @@ public final class BaseFs {
 
         void requireOperands(int minimum, String problem) {
             if (operands.size() < minimum) {
-                throw new IllegalArgumentException(problem);
+                throw new UsageError(problem);
             }
         }
 
-        void requireExactly(int count, String problem) {
-            if (operands.size() != count) {
-                throw new IllegalArgumentException(problem);
-            }
-        }
     }
 }

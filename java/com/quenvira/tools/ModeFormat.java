@@ -26,16 +26,10 @@ final class ModeFormat {
     private ModeFormat() {
     }
 
-    /** "drwxr-sr-t" and the like; the attribute word knows only directories and links as types. */
-    static String modeString(int attributes) {
+    /** "drwxr-sr-t" and the like, of the type letter ls -l shows ({@link FileType#letter}) and the attribute word. */
+    static String modeString(char type, int attributes) {
         StringBuilder mode = new StringBuilder(10);
-        if ((attributes & FileInfo.ATTR_DIRECTORY) != 0) {
-            mode.append('d');
-        } else if ((attributes & FileInfo.ATTR_SYMLINK) != 0) {
-            mode.append('l');
-        } else {
-            mode.append('-');
-        }
+        mode.append(type);
         String letters = "rwxrwxrwx";
         for (int i = 0; i < PERMISSION_BITS.length; i++) {
             mode.append((attributes & PERMISSION_BITS[i]) != 0 ? letters.charAt(i) : '-');

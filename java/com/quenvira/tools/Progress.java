@@ -23,7 +23,7 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     private final long total;
     private final boolean visible;
     private final PrintStream out;
-    private final long started = System.nanoTime();
+    private long started = System.nanoTime();
     private long done;
     private long lastDrawn;
     private volatile boolean stopRequested;
@@ -38,6 +38,13 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     /** Asks the running operation to stop at its next callback. */
     void requestStop() {
         stopRequested = true;
+    }
+
+    /** Starts the bar again from nothing, for a second pass over the same bytes. */
+    void restart() {
+        done = 0;
+        lastDrawn = 0;
+        started = System.nanoTime();
     }
 
     boolean stopRequested() {

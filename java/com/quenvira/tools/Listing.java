@@ -1,0 +1,297 @@
+package com.quenvira.tools;
+
+import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.io.FileInfo;
+import com.quenvira.io.FileInfoEx;
+import java.io.IOException;
+import java.time.Instant;
+import java.time.LocalDateTime;
+import java.time.ZoneId;
+import java.time.ZoneOffset;
+import java.time.format.DateTimeFormatter;
+import java.time.zone.ZoneRules;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Comparator;
+import java.util.List;
+
+/**
+ * ls: operands that are not directories first, then each directory, sorted
+ * by name, in GNU ls's layout. The long format is built without format
+ * strings: a directory of 50,000 entries spends its time in the library.
+ */
+final class Listing {
+    private static final int OWNER_AND_GROUP = BaseFileSystem.INFO_OWNER | BaseFileSystem.INFO_GROUP;
+    private static final Comparator<FileInfo> BY_NAME = new ByName();
+    private static final DateTimeFormatter TIME_FORMAT = DateTimeFormatter.ofPattern("yyyy-MM-dd HH:mm");
+    private static final long MILLIS_PER_MINUTE = 60_000;
+    private static final int SECONDS_PER_MINUTE = 60;
+    private static final int LAST_FOUR_DIGIT_YEAR = 9999;
+    private static final int TENS = 10;
+
+    /** ls's exit statuses: 1 for an entry that could not be shown, 2 for an operand. */
+    static final int MINOR_TROUBLE = 1;
+    static final int SERIOUS_TROUBLE = 2;
+
+    private final Output out;
+    private final Output err;
+    private final boolean longFormat;
+    private final boolean numeric;
+    private final boolean showAll;
+    private final boolean showAlmostAll;
+    private final Names users = Names.ofUsers();
+    private final Names groups = Names.ofGroups();
+    private final ZoneRules zone = ZoneId.systemDefault().getRules();
+    private long cachedMinute = Long.MIN_VALUE;
+    private String cachedTime;
+    private boolean printedSomething;
+    private String cachedMode;
+    private char cachedModeLetter;
+    private int cachedModeAttributes;
+
+    Listing(Output out, Output err, boolean longFormat, boolean numeric, boolean showAll, boolean showAlmostAll) {
+        this.out = out;
+        this.err = err;
+        this.longFormat = longFormat;
+        this.numeric = numeric;
+        this.showAll = showAll;
+        this.showAlmostAll = showAlmostAll;
+    }
+
+    /** Lists the operands; returns ls's exit status. */
+    int list(List<String> operands) {
+        int status = 0;
+        List<FileInfo> files = new ArrayList<>();
+        List<String> directories = new ArrayList<>();
+        for (String operand : operands) {
+            FileInfo info;
+            try {
+                info = BaseFileSystem.nGetFileInfo(operand, operand, longFormat ? OWNER_AND_GROUP : 0);
+            } catch (IOException e) {
+                complain("cannot access", operand, e);
+                status = SERIOUS_TROUBLE;
+                continue;
+            }
+            // Without -l a link to a directory on the command line is followed, as GNU ls does.
+            if (info.isDirectory() || (!longFormat && info.isSymbolicLink() && isDirectory(operand))) {
+                directories.add(operand);
+            } else {
+                files.add(info);
+            }
+        }
+        FileInfo[] fileArray = files.toArray(new FileInfo[0]);
+        Arrays.sort(fileArray, BY_NAME);
+        print(fileArray, "");
+        directories.sort(Comparator.naturalOrder());
+        boolean headers = operands.size() > 1;
+        for (String directory : directories) {
+            status = Math.max(status, listDirectory(directory, headers));
+        }
+        return status;
+    }
+
+    private int listDirectory(String directory, boolean header) {
+        String prefix = BaseFs.withSlash(directory);
+        FileInfo[] entries;
+        try {
+            entries = BaseFileSystem.nListFileInfos(prefix, longFormat ? OWNER_AND_GROUP : 0, null, 0);
+        } catch (IOException e) {
+            complain("cannot open directory", directory, e);
+            return SERIOUS_TROUBLE;
+        }
+        int status = 0;
+        List<FileInfo> shown = new ArrayList<>(entries.length + 2);
+        if (showAll) {
+            for (String dot : new String[] {".", ".."}) {
+                try {
+                    shown.add(BaseFileSystem.nGetFileInfo(prefix + dot, dot, longFormat ? OWNER_AND_GROUP : 0));
+                } catch (IOException e) {
+                    complain("cannot access", prefix + dot, e);
+                    status = MINOR_TROUBLE;
+                }
+            }
+        }
+        boolean hidden = showAll || showAlmostAll;
+        for (FileInfo entry : entries) {
+            if (hidden || !entry.isHidden()) {
+                shown.add(entry);
+            }
+        }
+        FileInfo[] sorted = shown.toArray(new FileInfo[0]);
+        Arrays.sort(sorted, BY_NAME);
+        if (header) {
+            if (printedSomething) {
+                out.println();
+            }
+            out.print(directory).println(":");
+            printedSomething = true;
+        }
+        print(sorted, prefix);
+        return status;
+    }
+
+    /** Prints records whose paths are {@code prefix} followed by their names. */
+    private void print(FileInfo[] entries, String prefix) {
+        if (entries.length == 0) {
+            return;
+        }
+        printedSomething = true;
+        if (!longFormat) {
+            for (FileInfo entry : entries) {
+                out.println(entry.getName());
+            }
+            return;
+        }
+        int count = entries.length;
+        FileType[] types = FileType.ofAll(entries, prefix);
+        String[] owners = new String[count];
+        String[] groupNames = new String[count];
+        int ownerWidth = 0;
+        int groupWidth = 0;
+        int sizeWidth = 0;
+        int majorWidth = 0;
+        int minorWidth = 0;
+        for (int i = 0; i < count; i++) {
+            FileInfo entry = entries[i];
+            FileType type = types[i];
+            owners[i] = owner(entry);
+            groupNames[i] = group(entry);
+            ownerWidth = Math.max(ownerWidth, owners[i].length());
+            groupWidth = Math.max(groupWidth, groupNames[i].length());
+            if (type.isDevice()) {
+                majorWidth = Math.max(majorWidth, digits(type.major()));
+                minorWidth = Math.max(minorWidth, digits(type.minor()));
+                sizeWidth = Math.max(sizeWidth, majorWidth + 2 + minorWidth);
+            } else {
+                sizeWidth = Math.max(sizeWidth, digits(entry.getSize()));
+            }
+        }
+        for (int i = 0; i < count; i++) {
+            FileInfo entry = entries[i];
+            FileType type = types[i];
+            out.print(modeString(type.letter, entry.getAttributes())).print(' ');
+            out.print(owners[i]).spaces(ownerWidth - owners[i].length() + 1);
+            out.print(groupNames[i]).spaces(groupWidth - groupNames[i].length() + 1);
+            if (type.isDevice()) {
+                // GNU ls: "major, minor" right-aligned in the size column, each part padded.
+                out.spaces(sizeWidth - (majorWidth + 2 + minorWidth) + majorWidth - digits(type.major()));
+                out.print(type.major()).print(", ").spaces(minorWidth - digits(type.minor())).print(type.minor());
+            } else {
+                out.spaces(sizeWidth - digits(entry.getSize())).print(entry.getSize());
+            }
+            out.print(' ').print(time(entry.getModified())).print(' ').print(entry.getName());
+            if (entry.isSymbolicLink()) {
+                String path = prefix.isEmpty() ? entry.getName() : prefix + entry.getName();
+                out.print(" -> ").print(linkTarget(path));
+            }
+            out.println();
+        }
+    }
+
+    /** The mode string, made again only when it differs from the last entry's (entries mostly share one). */
+    private String modeString(char letter, int attributes) {
+        if (cachedMode == null || letter != cachedModeLetter || attributes != cachedModeAttributes) {
+            cachedMode = ModeFormat.modeString(letter, attributes);
+            cachedModeLetter = letter;
+            cachedModeAttributes = attributes;
+        }
+        return cachedMode;
+    }
+
+    private String owner(FileInfo entry) {
+        int id = entry instanceof FileInfoEx ? ((FileInfoEx) entry).getOwner() : 0;
+        return numeric ? Integer.toUnsignedString(id) : users.of(id);
+    }
+
+    private String group(FileInfo entry) {
+        int id = entry instanceof FileInfoEx ? ((FileInfoEx) entry).getGroup() : 0;
+        return numeric ? Integer.toUnsignedString(id) : groups.of(id);
+    }
+
+    static String linkTarget(String path) {
+        try {
+            return BaseFileSystem.nReadSymbolicLink(path);
+        } catch (IOException e) {
+            return "?";
+        }
+    }
+
+    private static boolean isDirectory(String path) {
+        try {
+            return BaseFileSystem.nGetFileInfo(BaseFs.withSlash(path), path, 0).isDirectory();
+        } catch (IOException e) {
+            return false;
+        }
+    }
+
+    private void complain(String what, String path, IOException e) {
+        BaseFs.complain(err, what + " '" + path + "': " + SystemError.reason(e));
+    }
+
+    /**
+     * "yyyy-MM-dd HH:mm" in local time. Entries of one minute share one string:
+     * the cache holds a minute of UTC whose instants all have one offset of whole
+     * minutes (not so for a minute with a transition or in local mean time).
+     */
+    String time(long millis) {
+        long minute = Math.floorDiv(millis, MILLIS_PER_MINUTE);
+        if (cachedTime != null && minute == cachedMinute) {
+            return cachedTime;
+        }
+        String text = formatMinute(millis);
+        if (wholeMinuteOffset(minute)) {
+            cachedMinute = minute;
+            cachedTime = text;
+        }
+        return text;
+    }
+
+    private boolean wholeMinuteOffset(long minute) {
+        ZoneOffset first = zone.getOffset(Instant.ofEpochSecond(minute * SECONDS_PER_MINUTE));
+        ZoneOffset last = zone.getOffset(Instant.ofEpochSecond(minute * SECONDS_PER_MINUTE + SECONDS_PER_MINUTE - 1));
+        return first.equals(last) && first.getTotalSeconds() % SECONDS_PER_MINUTE == 0;
+    }
+
+    private String formatMinute(long millis) {
+        Instant instant = Instant.ofEpochMilli(millis);
+        LocalDateTime local = LocalDateTime.ofEpochSecond(instant.getEpochSecond(), 0, zone.getOffset(instant));
+        if (local.getYear() < 0 || local.getYear() > LAST_FOUR_DIGIT_YEAR) {
+            return local.format(TIME_FORMAT);
+        }
+        char[] text = "0000-00-00 00:00".toCharArray();
+        int year = local.getYear();
+        for (int at = 3; at >= 0; at--, year /= TENS) {
+            text[at] = (char) ('0' + year % TENS);
+        }
+        twoDigits(text, 5, local.getMonthValue());
+        twoDigits(text, 8, local.getDayOfMonth());
+        twoDigits(text, 11, local.getHour());
+        twoDigits(text, 14, local.getMinute());
+        return new String(text);
+    }
+
+    private static void twoDigits(char[] text, int at, int value) {
+        text[at] = (char) ('0' + value / TENS);
+        text[at + 1] = (char) ('0' + value % TENS);
+    }
+
+    /** Names in UTF-16 order; a class of its own, which the client compiler calls directly, unlike a key extractor. */
+    private static final class ByName implements Comparator<FileInfo> {
+        @Override
+        public int compare(FileInfo first, FileInfo second) {
+            return first.getName().compareTo(second.getName());
+        }
+    }
+
+    /** Decimal digits of a number, with the sign of a negative one. */
+    static int digits(long value) {
+        if (value < 0) {
+            return Long.toString(value).length();
+        }
+        int digits = 1;
+        for (long rest = value / TENS; rest != 0; rest /= TENS) {
+            digits++;
+        }
+        return digits;
+    }
+}
