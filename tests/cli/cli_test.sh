@@ -1,8 +1,10 @@
 #!/bin/sh
 # The basefs command-line tool used as a person would: real files in a fresh
 # directory, output and exit status checked; also through a plain `java` with
-# nothing but the jar, which must find its library by itself.
-# Usage: cli_test.sh LAUNCHER JAVA JAR LIBRARY
+# nothing but the tool's jar (its Class-Path names basefs.jar, the natives
+# jar, basefs-host.jar and basefs-eclipse-standin.jar), which must find its
+# library by itself.
+# Usage: cli_test.sh LAUNCHER JAVA TOOL_JAR LIBRARY
 set -u
 basefs=$(readlink -f "$1")
 java=$2
