@@ -5,7 +5,10 @@ set -eu
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" > /dev/null
-for file in bin/basefs lib/libbasefs.so share/java/basefs.jar include/FileSystemCommon.h; do
+# The tool's jar names the others, which must lie beside it.
+natives=$(cd "$prefix" && ls share/java/basefs-natives-linux-*.jar | head -n 1)
+for file in bin/basefs lib/libbasefs.so share/java/basefs.jar share/java/basefs-host.jar \
+    share/java/basefs-eclipse-standin.jar "$natives" share/java/basefs-tool.jar include/FileSystemCommon.h; do
     test -f "$prefix/$file" || { echo "missing after install: $file"; exit 1; }
 done
 printf 'installed' > "$prefix/probe"

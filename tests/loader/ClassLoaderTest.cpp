@@ -1,8 +1,10 @@
-// BaseFileSystem loaded by two class loaders of one JVM, each from basefs.jar
-// alone. The class path's loader already holds the library of the build tree
-// (named by the library property, cleared here) and the JVM lends a library
-// file to one class loader only, so each new loader must load a copy of its
-// own from the jar, each in a private directory of its own.
+// BaseFileSystem loaded by two class loaders of one JVM, each from the jars of
+// a plain Java application (basefs.jar, the natives jar, basefs-host.jar and
+// basefs-eclipse-standin.jar). The class path's loader already holds the
+// library of the build tree (named by the library property, cleared here) and
+// the JVM lends a library file to one class loader only, so each new loader
+// must load a copy of its own from the natives jar, each in a private
+// directory of its own.
 #include "JvmHarness.h"
 
 #include <filesystem>
@@ -48,7 +50,7 @@ protected:
         jmethodID load = env()->GetStaticMethodID(loader, "load",
                                                   "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Class;");
         auto loaded = static_cast<jclass>(env()->CallStaticObjectMethod(
-            loader, load, JStr(BASEFS_JAR_FILE), JStr("com.quenvira.internal.io.BaseFileSystem")));
+            loader, load, JStr(BASEFS_RUNTIME_CLASS_PATH), JStr("com.quenvira.internal.io.BaseFileSystem")));
         ExpectNoException();
         return loaded;
     }

@@ -75,6 +75,11 @@ public final class BaseFs {
     }
 
     public static void main(String[] args) {
+        if (args.length == 1 && args[0].equals("--version")) {
+            // Needs no library: the versions come from the jars' manifests.
+            System.out.println(version());
+            return;
+        }
         Output err = Output.standardError();
         try {
             BaseFileSystem.nInitStatic();
@@ -103,6 +108,16 @@ public final class BaseFs {
             // After Ctrl-C the JVM is already shutting down with the signal's status.
             System.exit(status);
         }
+    }
+
+    /** The tool's version and that of the library jar it runs with, as their manifests give them. */
+    static String version() {
+        return PROGRAM + " " + versionOf(BaseFs.class) + "\nlibrary " + versionOf(BaseFileSystem.class);
+    }
+
+    private static String versionOf(Class<?> c) {
+        String version = c.getPackage().getImplementationVersion();
+        return version != null ? version : "(unknown version)";
     }
 
     int run(String[] args) {

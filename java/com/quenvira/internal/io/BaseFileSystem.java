@@ -11,12 +11,13 @@ import org.eclipse.core.runtime.IProgressMonitor;
  *
  * <p>Loading this class loads the library, bound to this class's loader: from the
  * absolute path in the system property {@value #LIBRARY_PATH_PROPERTY} when it is
- * set (and from nowhere else), otherwise by name from {@code java.library.path},
- * otherwise from the copy this jar carries for the machine's architecture, written
- * for the moment of loading to the directory in {@value #EXTRACT_DIRECTORY_PROPERTY}
- * (default {@code java.io.tmpdir}). When no way works, or the JVM denies native
- * access (JDK 24 and later, without {@code --enable-native-access=ALL-UNNAMED}),
- * loading fails with an {@code UnsatisfiedLinkError} that says why.
+ * set (and from nowhere else), otherwise inside an OSGi framework from the bundle's
+ * native code, otherwise from the copy the natives jar carries for the machine's
+ * architecture, written for the moment of loading to a private directory inside the
+ * one in {@value #EXTRACT_DIRECTORY_PROPERTY} (default {@code java.io.tmpdir}),
+ * otherwise by name from {@code java.library.path} (see {@code NativeLibraryLoader}).
+ * When no way works, or the JVM denies native access (JDK 24 and later, without
+ * {@code --enable-native-access=ALL-UNNAMED}), loading fails with an {@code UnsatisfiedLinkError} that says why.
  * Call {@link #nInitStatic()} once, before any other method; until it has
  * succeeded every other method throws {@code IllegalStateException("Not initialized")}.
  *

@@ -17,17 +17,21 @@ import java.util.Locale;
 /**
  * Loads libbasefs.so for {@link BaseFileSystem}. The JVM binds a library to the
  * class loader of the class that loads it, so this class must stay in the same
- * jar and loader as {@code BaseFileSystem}.
+ * jar and loader as {@code BaseFileSystem}. The library itself comes in a
+ * natives jar of its platform ({@code basefs-natives-linux-x86_64.jar}), which is
+ * also an OSGi fragment of {@code com.quenvira.basefs} naming it in {@code Bundle-NativeCode}.
  *
  * <p>The ways, in order:
  * <ol>
  * <li>the file named by {@value BaseFileSystem#LIBRARY_PATH_PROPERTY}, and nothing else when it is set;
- * <li>inside an OSGi framework, {@code System.loadLibrary}, which asks the bundle's native code;
- * <li>the copy inside the jar for this machine, at {@code com/quenvira/basefs/native/OS-ARCH/libbasefs.so}
- * (for example {@code linux-x86_64}, {@code linux-aarch64}): it matches these classes. It is written
- * into a new private directory (mode 0700) inside {@value BaseFileSystem#EXTRACT_DIRECTORY_PROPERTY}
- * (default {@code java.io.tmpdir}), loaded from there, and removed with its directory;
- * <li>{@code basefs} from {@code java.library.path}, only when the jar carries no library for
+ * <li>inside an OSGi framework, {@code System.loadLibrary}, which asks the bundle's native code
+ * (the framework's copy of the fragment's library, in its storage);
+ * <li>the copy inside the natives jar for this machine (a resource of this class's loader),
+ * at {@code com/quenvira/basefs/native/OS-ARCH/libbasefs.so} (for example {@code linux-x86_64},
+ * {@code linux-aarch64}): it matches these classes. It is written into a new private directory
+ * (mode 0700) inside {@value BaseFileSystem#EXTRACT_DIRECTORY_PROPERTY} (default
+ * {@code java.io.tmpdir}), loaded from there, and removed with its directory;
+ * <li>{@code basefs} from {@code java.library.path}, only when no jar carries a library for
  * this machine or its copy could not be written or loaded: a stale library of another version
  * there, or one in the current directory that an empty path element names, never comes first.
  * </ol>
