@@ -104,7 +104,7 @@ constexpr HalfModeTable halfModeTable(unsigned shift)
     HalfModeTable table{};
     for (unsigned bits = 0; bits < 64; ++bits) {
         for (const PermissionBit &bit : kPermissionBits) {
-            if (((static_cast<unsigned>(bits) << shift) & bit.mode) != 0) {
+            if (((bits << shift) & bit.mode) != 0) {
                 table.attributes[bits] |= bit.attribute;
             }
         }
@@ -243,7 +243,7 @@ namespace {
 
 // Whether the Java string `name` begins with '.', read without converting the
 // string. Returns false with GetStringRegion's exception pending when reading
-// fails (*hidden is then unset).
+// fails (*hidden is then false).
 bool readHidden(JNIEnv *env, jstring name, bool *hidden)
 {
     *hidden = false;
