@@ -4,6 +4,7 @@
 #include <jni.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +105,144 @@ JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_getdentsFstatat(JNIEn
     free(buffer);
     close(fd);
     return count;
+}
+
+// The library's listing built up one JNI step at a time, to tell what each
+// step costs: 0 readdir + fstatat on the directory's descriptor (what the
+// library does without JNI); 1 and the name string (NewString of the name's
+// units; the benchmark's names are ASCII); 2 and the record (NewObjectA of a
+// FileInfo); 3 and storing it into an array of `capacity` elements made
+// beforehand (SetObjectArrayElement), so that nothing grows or is copied.
+// Local references are deleted per entry as the library does. Returns the
+// number of entries listed, or -1.
+JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_listSteps(JNIEnv *env, jclass, jstring dir, jint steps,
+                                                                      jint capacity)
+{
+    jclass infoClass = steps >= 2 ? env->FindClass("com/quenvira/io/FileInfo") : nullptr;
+    jmethodID construct = infoClass != nullptr ? env->GetMethodID(infoClass, "<init>", "(Ljava/lang/String;IJJ)V")
+                                               : nullptr;
+    if (steps >= 2 && construct == nullptr) {
+        return -1;
+    }
+    jobjectArray records = steps >= 3 ? env->NewObjectArray(capacity, infoClass, nullptr) : nullptr;
+    if (steps >= 3 && records == nullptr) {
+        return -1;
+    }
+    Chars path(env, dir);
+    DIR *stream = opendir(path.get());
+    if (stream == nullptr) {
+        return -1;
+    }
+    const int fd = dirfd(stream);
+    jint count = 0;
+    struct stat st;
+    jchar units[NAME_MAX + 1];
+    while (struct dirent *entry = readdir(stream)) {
+        if (isDotOrDotDot(entry->d_name)) {
+            continue;
+        }
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (steps >= 1) {
+            const size_t length = strlen(entry->d_name);
+            for (size_t i = 0; i < length; ++i) {
+                units[i] = static_cast<unsigned char>(entry->d_name[i]);
+            }
+            jstring name = env->NewString(units, static_cast<jsize>(length));
+            if (name == nullptr) {
+                break;
+            }
+            if (steps >= 2) {
+                jvalue args[4];
+                args[0].l = name;
+                args[1].i = static_cast<jint>(st.st_mode & 07777) << 16;
+                args[2].j = st.st_size;
+                args[3].j = static_cast<jlong>(st.st_mtime) * 1000;
+                jobject record = env->NewObjectA(infoClass, construct, args);
+                if (record == nullptr) {
+                    env->DeleteLocalRef(name);
+                    break;
+                }
+                if (steps >= 3 && count < capacity) {
+                    env->SetObjectArrayElement(records, count, record);
+                }
+                env->DeleteLocalRef(record);
+            }
+            env->DeleteLocalRef(name);
+        }
+        ++count;
+    }
+    closedir(stream);
+    return env->ExceptionCheck() ? -1 : count;
+}
+
+// nGetFileInfo built up one step at a time, called once per file from Java:
+// 0 nothing but the native call; 1 and converting the path (GetStringLength,
+// GetStringRegion into the frame, ASCII bytes out); 2 and lstat; 3 and the
+// name's first character (GetStringLength, GetStringRegion of one unit); 4 and
+// the record (NewObjectA of a FileInfo, dropped here). Returns the file's
+// size (3, the benchmark file's size, at step 0), or -1.
+JNIEXPORT jlong JNICALL Java_com_quenvira_bench_NativeLoops_statSteps(JNIEnv *env, jclass, jstring file,
+                                                                       jstring name, jint steps)
+{
+    static jclass infoClass = nullptr;
+    static jmethodID construct = nullptr;
+    if (steps == 0) {
+        return 3;
+    }
+    constexpr jsize kUnits = 512;
+    const jsize length = env->GetStringLength(file);
+    if (length >= kUnits) {
+        return -1;
+    }
+    jchar units[kUnits];
+    char bytes[kUnits];
+    env->GetStringRegion(file, 0, length, units);
+    for (jsize i = 0; i < length; ++i) {
+        bytes[i] = static_cast<char>(units[i]);
+    }
+    bytes[length] = '\0';
+    if (steps == 1) {
+        return 3;
+    }
+    struct stat st;
+    if (syscall(SYS_newfstatat, static_cast<long>(AT_FDCWD), bytes, &st, static_cast<long>(AT_SYMLINK_NOFOLLOW)) != 0) {
+        return -1;
+    }
+    if (steps == 2) {
+        return st.st_size;
+    }
+    jchar first = 0;
+    if (env->GetStringLength(name) > 0) {
+        env->GetStringRegion(name, 0, 1, &first);
+    }
+    if (steps == 3) {
+        return first == '.' ? -1 : st.st_size;
+    }
+    if (infoClass == nullptr) {
+        jclass local = env->FindClass("com/quenvira/io/FileInfo");
+        if (local == nullptr) {
+            return -1;
+        }
+        construct = env->GetMethodID(local, "<init>", "(Ljava/lang/String;IJJ)V");
+        infoClass = static_cast<jclass>(env->NewGlobalRef(local));
+        env->DeleteLocalRef(local);
+        if (construct == nullptr || infoClass == nullptr) {
+            return -1;
+        }
+    }
+    jvalue args[4];
+    args[0].l = name;
+    args[1].i = static_cast<jint>(st.st_mode & 07777) << 16;
+    args[2].j = st.st_size;
+    args[3].j = static_cast<jlong>(st.st_mtime) * 1000;
+    jobject record = env->NewObjectA(infoClass, construct, args);
+    if (record == nullptr) {
+        return -1;
+    }
+    env->DeleteLocalRef(record);
+    return st.st_size;
 }
 
 // `times` lstat calls of one path; returns how many succeeded.

@@ -212,6 +212,17 @@ bool clearArrayElements(JNIEnv *env, jobjectArray array, jsize count)
     return !env->ExceptionCheck();
 }
 
+bool readStringUnits(JNIEnv *env, jstring string, jsize count, jchar *units)
+{
+    // GetStringRegion throws before it writes anything, so only a first unit
+    // still unwritten calls for the exception check (U+FFFF is a noncharacter:
+    // a string that really begins with it merely pays for the check).
+    constexpr jchar kUnwritten = 0xFFFF;
+    units[0] = kUnwritten;
+    env->GetStringRegion(string, 0, count, units);
+    return units[0] != kUnwritten || !env->ExceptionCheck();
+}
+
 bool ensureInitialized(JNIEnv *env)
 {
     // Pairs with the release store in nInitStatic: a thread that sees the
@@ -240,8 +251,7 @@ JavaPath::JavaPath(JNIEnv *env, jstring string)
     }
     // The region is the whole string, so it cannot be out of bounds; should
     // the JVM throw all the same, the buffer holds nothing to convert.
-    env->GetStringRegion(string, 0, static_cast<jsize>(count), chars);
-    if (env->ExceptionCheck()) {
+    if (count > 0 && !readStringUnits(env, string, static_cast<jsize>(count), chars)) {
         return;
     }
     length_ = encodeJavaChars(chars, count, bytes);

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -123,6 +125,11 @@ bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize co
 // Sets the first count elements of array to null in one call. Returns false
 // with an exception pending.
 bool clearArrayElements(JNIEnv *env, jobjectArray array, jsize count);
+
+// The first capacity of a listing's working array, which doubles from there:
+// directories of up to this many entries are listed without a growth (each
+// costs two upcalls and a new array).
+inline constexpr jsize kListingInitialCapacity = 256;
 
 // Repeats a system call for as long as it fails with EINTR.
 template <typename Call>
@@ -274,7 +281,25 @@ inline bool isLowSurrogate(jchar c) { return c >= kLowSurrogateFirst && c <= kLo
 inline size_t encodeJavaChars(const jchar *chars, size_t count, char *out)
 {
     char *const start = out;
-    for (size_t i = 0; i < count; ++i) {
+    // Paths are mostly ASCII (U+0001..U+007F, one byte each): the run of
+    // them is taken four units at a time before the general loop.
+    size_t i = 0;
+    while (i + 4 <= count) {
+        std::uint64_t units;
+        std::memcpy(&units, chars + i, sizeof units);
+        // A unit above U+007F, or a unit U+0000 (lanes below 0x80 borrow only from a zero lane).
+        if ((units & 0xFF80FF80FF80FF80u) != 0 ||
+            ((units - 0x0001000100010001u) & ~units & 0x8000800080008000u) != 0) {
+            break;
+        }
+#pragma GCC unroll 4
+        for (size_t k = 0; k < 4; ++k) {
+            out[i + k] = static_cast<char>(chars[i + k]);
+        }
+        i += 4;
+    }
+    out += i;
+    for (; i < count; ++i) {
         const jchar c = chars[i];
         if (c != 0 && c < 0x80) {
             *out++ = static_cast<char>(c);
@@ -307,7 +332,22 @@ inline size_t decodeNameBytes(const char *bytes, size_t count, jchar *out)
 {
     const auto *in = reinterpret_cast<const unsigned char *>(bytes);
     jchar *const start = out;
+    // Names are mostly ASCII: the run of bytes below 0x80 is taken eight at a
+    // time before the general loop.
     size_t i = 0;
+    while (i + 8 <= count) {
+        std::uint64_t eight;
+        std::memcpy(&eight, in + i, sizeof eight);
+        if ((eight & 0x8080808080808080u) != 0) {
+            break;
+        }
+#pragma GCC unroll 8
+        for (size_t k = 0; k < 8; ++k) {
+            out[i + k] = in[i + k];
+        }
+        i += 8;
+    }
+    out += i;
     while (i < count) {
         const unsigned char lead = in[i];
         if (lead < 0x80) {
@@ -386,6 +426,11 @@ private:
     const char *bytes_ = nullptr;
     size_t length_ = 0;
 };
+
+// Copies the first count units (count >= 1) of string into units. Returns
+// false with the JVM's exception pending when it could not be read (a region
+// past the end), with no separate exception check when it was.
+bool readStringUnits(JNIEnv *env, jstring string, jsize count, jchar *units);
 
 // A new Java string holding the name or path of `count` bytes, converted as
 // above. Returns null with an exception pending on failure.

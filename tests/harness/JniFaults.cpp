@@ -101,6 +101,15 @@ jobject JNICALL NewObjectV(JNIEnv *env, jclass cls, jmethodID constructor, va_li
     return g_real->NewObjectV(env, cls, constructor, args);
 }
 
+jobject JNICALL NewObjectA(JNIEnv *env, jclass cls, jmethodID constructor, const jvalue *args)
+{
+    if (ShouldFail(env)) {
+        ThrowOutOfMemory(env);
+        return nullptr;
+    }
+    return g_real->NewObjectA(env, cls, constructor, args);
+}
+
 jobjectArray JNICALL NewObjectArray(JNIEnv *env, jsize length, jclass elementClass, jobject initial)
 {
     if (ShouldFail(env)) {
@@ -149,6 +158,11 @@ T Made(JNIEnv *env, T reference)
 jobject JNICALL CountedNewObjectV(JNIEnv *env, jclass cls, jmethodID constructor, va_list args)
 {
     return Made(env, g_real->NewObjectV(env, cls, constructor, args));
+}
+
+jobject JNICALL CountedNewObjectA(JNIEnv *env, jclass cls, jmethodID constructor, const jvalue *args)
+{
+    return Made(env, g_real->NewObjectA(env, cls, constructor, args));
 }
 
 jstring JNICALL CountedNewString(JNIEnv *env, const jchar *units, jsize length)
@@ -228,6 +242,9 @@ jniNativeInterface WithStandIn(const jniNativeInterface &real, JniFunction funct
     case JniFunction::kNewObjectV:
         table.NewObjectV = NewObjectV;
         break;
+    case JniFunction::kNewObjectA:
+        table.NewObjectA = NewObjectA;
+        break;
     case JniFunction::kNewObjectArray:
         table.NewObjectArray = NewObjectArray;
         break;
@@ -252,6 +269,8 @@ const char *NameOf(JniFunction function)
         return "NewString";
     case JniFunction::kNewObjectV:
         return "NewObjectV";
+    case JniFunction::kNewObjectA:
+        return "NewObjectA";
     case JniFunction::kNewObjectArray:
         return "NewObjectArray";
     case JniFunction::kCallStaticVoidMethodV:
@@ -288,6 +307,7 @@ LocalReferenceLedger::LocalReferenceLedger(JNIEnv *env)
     g_ledgerEnv.store(env, std::memory_order_release);
     jniNativeInterface table = *g_real;
     table.NewObjectV = CountedNewObjectV;
+    table.NewObjectA = CountedNewObjectA;
     table.NewString = CountedNewString;
     table.NewStringUTF = CountedNewStringUTF;
     table.NewObjectArray = CountedNewObjectArray;

@@ -20,6 +20,7 @@ enum class JniFunction {
                             // the JVM's StringIndexOutOfBoundsException
     kNewString,             // OutOfMemoryError, null
     kNewObjectV,            // OutOfMemoryError, null (NewObject goes through it)
+    kNewObjectA,            // OutOfMemoryError, null
     kNewObjectArray,        // OutOfMemoryError, null
     kCallStaticVoidMethodV, // OutOfMemoryError in place of the static method's work
     kEnsureLocalCapacity,   // the real function asked for more than the JVM allows:
@@ -51,7 +52,7 @@ private:
 
 // While it exists, follows the local references the calls made through `env`
 // (so on that thread only) create and delete: every non-null result of
-// NewObject(V), NewString(UTF), NewObjectArray, GetObjectArrayElement and
+// NewObject(V), NewObjectA, NewString(UTF), NewObjectArray, GetObjectArrayElement and
 // NewLocalRef counts one, every DeleteLocalRef of a reference takes one off.
 // Its peak is the most references a native call held at once, whatever the
 // JVM's checks print about it. Not together with a FailJniCall.

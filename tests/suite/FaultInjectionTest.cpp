@@ -11,6 +11,7 @@
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
+#include "FileSystemInternal.h"
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
 #include <fcntl.h>
@@ -303,14 +304,15 @@ TEST_F(FaultTest, HeapBufferOfALongPathIsFreedOnEveryPath)
 
 // ---- Building records and the result ------------------------------------------
 
-TEST_F(FaultTest, NewObjectVFailingForARecordOrAPrincipal)
+// Records are built with NewObjectA, principals with NewObject (NewObjectV).
+TEST_F(FaultTest, NewObjectFailingForARecordOrAPrincipal)
 {
     CreateFiles(dir_.path(), 5);
     jstring file = J(file_);
     jstring name = J("file");
     jstring directory = J(dir_.path() + "/");
     {
-        FailJniCall fault(JniFunction::kNewObjectV, 1);
+        FailJniCall fault(JniFunction::kNewObjectA, 1);
         EXPECT_EQ(nullptr, GetFileInfo(file, name, kExtendedMask));
         EXPECT_TRUE(fault.fired());
     }
@@ -318,7 +320,7 @@ TEST_F(FaultTest, NewObjectVFailingForARecordOrAPrincipal)
 
     for (const int failAtCall : {1, 4}) {
         SCOPED_TRACE(failAtCall);
-        FailJniCall fault(JniFunction::kNewObjectV, failAtCall);
+        FailJniCall fault(JniFunction::kNewObjectA, failAtCall);
         EXPECT_EQ(nullptr, List(directory, kExtendedMask));
         EXPECT_EQ(failAtCall, fault.calls()); // no record built after the failure
         ExpectInjectedOutOfMemory();
@@ -327,7 +329,7 @@ TEST_F(FaultTest, NewObjectVFailingForARecordOrAPrincipal)
     // The fallback record of an entry that cannot be examined.
     {
         FailCCall noStatus(CFunction::kFstatat, 3, EACCES);
-        FailJniCall fault(JniFunction::kNewObjectV, 3);
+        FailJniCall fault(JniFunction::kNewObjectA, 3);
         EXPECT_EQ(nullptr, List(directory, kExtendedMask));
         EXPECT_EQ(3, noStatus.calls());
         EXPECT_EQ(3, fault.calls());
@@ -345,8 +347,8 @@ TEST_F(FaultTest, NewObjectVFailingForARecordOrAPrincipal)
     ExpectNoDescriptorLeft();
 }
 
-// The working array starts with 16 elements: a listing of 20 entries grows it
-// once, then copies the records into the result array.
+// A listing of four entries more than the working array's first capacity
+// grows it once, then copies the records into the result array.
 struct ArrayCase {
     JniFunction function;
     int failAtCall;
@@ -363,7 +365,7 @@ class WorkingArrayTest : public FaultTest, public ::testing::WithParamInterface<
 TEST_P(WorkingArrayTest, FailureDropsTheListing)
 {
     const ArrayCase &c = GetParam();
-    CreateFiles(dir_.path(), 20);
+    CreateFiles(dir_.path(), basefs::kListingInitialCapacity + 4);
     jstring directory = J(dir_.path() + "/");
     jobject monitor = NewScriptedMonitor();
     {
@@ -458,7 +460,7 @@ TEST_F(FaultTest, EnsureLocalCapacityFailingInCopyObjectArray)
 
 TEST_F(FaultTest, Readdir64FailingMidDirectory)
 {
-    CreateFiles(dir_.path(), 20);
+    CreateFiles(dir_.path(), basefs::kListingInitialCapacity + 4);
     jstring directory = J(dir_.path() + "/");
     jobject monitor = NewScriptedMonitor();
     {

@@ -8,6 +8,7 @@
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
+#include "FileSystemInternal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,7 +33,7 @@ constexpr jlong kMiB = 1024 * 1024;
 // The comparison allocates one 64 KiB buffer per file.
 constexpr size_t kCompareBuffersSize = 64 * 1024;
 constexpr size_t kLongPathUnits = 700; // beyond the 512 converted without allocating
-constexpr int kListedFiles = 20;       // past the first growth of the working array
+constexpr int kListedFiles = basefs::kListingInitialCapacity + 4; // past the first growth of the working array
 constexpr jint kNoSuchId = 0x7ffffff0;
 
 // The one heap block a path of `units` UTF-16 units beyond the inline ones

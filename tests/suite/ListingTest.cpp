@@ -5,6 +5,7 @@
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
+#include "FileSystemInternal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -200,8 +201,13 @@ TEST_P(ListingSizeTest, ResultHasExactlyOneRecordPerEntry)
     EXPECT_EQ(expected, names);
 }
 
-// Around the initial capacity of 16 and past several doublings.
-INSTANTIATE_TEST_SUITE_P(AroundEachGrowth, ListingSizeTest, ::testing::Values(0, 1, 15, 16, 17, 32, 33, 200));
+// Around the first capacity and past several doublings; a working array
+// filled to its last element is the result itself.
+constexpr int kFirstCapacity = basefs::kListingInitialCapacity;
+INSTANTIATE_TEST_SUITE_P(AroundEachGrowth, ListingSizeTest,
+                         ::testing::Values(0, 1, kFirstCapacity - 1, kFirstCapacity, kFirstCapacity + 1,
+                                           2 * kFirstCapacity, 2 * kFirstCapacity + 1, 4 * kFirstCapacity,
+                                           5 * kFirstCapacity));
 
 TEST_F(ListingTest, HundredThousandEntries)
 {

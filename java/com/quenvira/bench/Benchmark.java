@@ -32,7 +32,9 @@ import org.eclipse.core.runtime.IProgressMonitor;
  * basefs-bench [--quick] [--markdown FILE] [--dir DIR] [--only TEXT]
  * </pre>
  *
- * {@code --only} runs the scenarios whose title contains TEXT ("copy", "compare", "reflink").
+ * {@code --only} runs the scenarios whose title contains TEXT ("list", "metadata", "step by step", "copy",
+ * "compare", "reflink"). The "step by step" scenarios put rows between the library and its C floor that
+ * each add one JNI step, so that the differences between rows tell what each step costs.
  * The reflink scenario mounts an XFS image made with {@code mkfs.xfs -m reflink=1} through a loop
  * device, which needs root; where that is refused it says so and is left out.
  */
@@ -142,8 +144,16 @@ public final class Benchmark {
                 measure(listing(entries));
             }
         }
+        for (int entries : directorySizes) {
+            if (entries >= 10_000 && wanted(String.format(Locale.ROOT, "list %,d entries, step by step", entries))) {
+                measure(listingSteps(entries));
+            }
+        }
         if (wanted("one file's metadata")) {
             measure(metadata());
+        }
+        if (wanted("one file's metadata, step by step")) {
+            measure(metadataSteps());
         }
         long[] fileSizes = quick ? new long[] {64 * MIB} : new long[] {64 * MIB, GIB};
         for (long size : fileSizes) {
@@ -168,11 +178,20 @@ public final class Benchmark {
 
     // ---- scenarios ---------------------------------------------------------
 
-    private Scenario listing(int entries) throws IOException {
-        Path dir = Files.createDirectory(root.resolve("dir-" + entries));
-        for (int i = 0; i < entries; i++) {
-            Files.createFile(dir.resolve(String.format(Locale.ROOT, "entry-%07d.dat", i)));
+    /** A directory of {@code entries} empty files, made once for the scenarios that list it. */
+    private Path entriesDirectory(int entries) throws IOException {
+        Path dir = root.resolve("dir-" + entries);
+        if (!Files.isDirectory(dir)) {
+            Files.createDirectory(dir);
+            for (int i = 0; i < entries; i++) {
+                Files.createFile(dir.resolve(String.format(Locale.ROOT, "entry-%07d.dat", i)));
+            }
         }
+        return dir;
+    }
+
+    private Scenario listing(int entries) throws IOException {
+        Path dir = entriesDirectory(entries);
         String path = dir + "/";
         List<Contender> contenders = List.of(
                 Contender.of("basefs nListFileInfos mask 0", () -> BaseFileSystem.nListFileInfos(path, 0, null, 0).length),
@@ -184,6 +203,27 @@ public final class Benchmark {
                 Contender.of("C getdents64 + fstatat", () -> NativeLoops.getdentsFstatat(path)));
         return new Scenario(String.format(Locale.ROOT, "list %,d entries", entries), "µs/entry", entries, false,
                 contenders);
+    }
+
+    /**
+     * The library's listing and the C loop with the JNI steps between them: the differences
+     * between the rows are what each step costs per entry.
+     */
+    private Scenario listingSteps(int entries) throws IOException {
+        Path dir = entriesDirectory(entries);
+        String path = dir + "/";
+        List<Contender> contenders = List.of(
+                Contender.of("C getdents64 + fstatat", () -> NativeLoops.getdentsFstatat(path)),
+                Contender.of("C step 0: readdir + fstatat on the directory", () -> NativeLoops.listSteps(path, 0, entries)),
+                Contender.of("C step 1: + name string (NewString, DeleteLocalRef)",
+                        () -> NativeLoops.listSteps(path, 1, entries)),
+                Contender.of("C step 2: + FileInfo record (NewObjectA, DeleteLocalRef)",
+                        () -> NativeLoops.listSteps(path, 2, entries)),
+                Contender.of("C step 3: + stored in an array of the exact size",
+                        () -> NativeLoops.listSteps(path, 3, entries)),
+                Contender.of("basefs nListFileInfos mask 0", () -> BaseFileSystem.nListFileInfos(path, 0, null, 0).length));
+        return new Scenario(String.format(Locale.ROOT, "list %,d entries, step by step", entries), "µs/entry", entries,
+                false, contenders);
     }
 
     private static long jdkListWithAttributes(Path dir) throws IOException {
@@ -212,7 +252,7 @@ public final class Benchmark {
                     }
                     return sizes;
                 }),
-                Contender.of("JDK Files.readAttributes(Posix)", () -> {
+                Contender.of("JDK Files.readAttributes(Posix), cached Path", () -> {
                     long sizes = 0;
                     for (int i = 0; i < METADATA_BATCH; i++) {
                         sizes += Files.readAttributes(file, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS)
@@ -220,8 +260,55 @@ public final class Benchmark {
                     }
                     return sizes;
                 }),
+                // What a caller holding the path as a String pays, as it does for nGetFileInfo.
+                Contender.of("JDK Files.readAttributes(Path.of(s), Posix)", () -> {
+                    long sizes = 0;
+                    for (int i = 0; i < METADATA_BATCH; i++) {
+                        sizes += Files.readAttributes(Path.of(path), PosixFileAttributes.class,
+                                LinkOption.NOFOLLOW_LINKS).size();
+                    }
+                    return sizes;
+                }),
                 Contender.of("C lstat", () -> 3L * NativeLoops.lstatRepeated(path, METADATA_BATCH)));
         return new Scenario("one file's metadata", "µs/call", METADATA_BATCH, false, contenders);
+    }
+
+    /**
+     * nGetFileInfo and the C loop with the steps between them, one native call per file: the
+     * differences between the rows are what each step costs.
+     */
+    private Scenario metadataSteps() throws IOException {
+        Path file = Files.write(root.resolve("metadata-steps.txt"), new byte[] {1, 2, 3});
+        String path = file.toString();
+        String name = file.getFileName().toString();
+        String[] steps = {
+            "C step 0: one native call per file, nothing done",
+            "C step 1: + path converted (GetStringLength, GetStringRegion)",
+            "C step 2: + lstat",
+            "C step 3: + name's first character (GetStringLength, GetStringRegion)",
+            "C step 4: + FileInfo record (NewObjectA)",
+        };
+        List<Contender> contenders = new ArrayList<>();
+        contenders.add(Contender.of("C lstat, all in one native call",
+                () -> 3L * NativeLoops.lstatRepeated(path, METADATA_BATCH)));
+        for (int step = 0; step < steps.length; step++) {
+            int steps0 = step;
+            contenders.add(Contender.of(steps[step], () -> {
+                long sizes = 0;
+                for (int i = 0; i < METADATA_BATCH; i++) {
+                    sizes += NativeLoops.statSteps(path, name, steps0);
+                }
+                return sizes;
+            }));
+        }
+        contenders.add(Contender.of("basefs nGetFileInfo", () -> {
+            long sizes = 0;
+            for (int i = 0; i < METADATA_BATCH; i++) {
+                sizes += BaseFileSystem.nGetFileInfo(path, name, 0).getSize();
+            }
+            return sizes;
+        }));
+        return new Scenario("one file's metadata, step by step", "µs/call", METADATA_BATCH, false, contenders);
     }
 
     private Scenario copy(Path source, long size) {

@@ -17,6 +17,19 @@ final class NativeLoops {
     /** getdents64 + fstatat on the directory's descriptor. */
     static native int getdentsFstatat(String dir);
 
+    /**
+     * The library's listing one JNI step at a time: 0 readdir + fstatat, 1 and the name string,
+     * 2 and the record (NewObjectA), 3 and storing it into an array of {@code capacity} made beforehand.
+     */
+    static native int listSteps(String dir, int steps, int capacity);
+
+    /**
+     * nGetFileInfo one step at a time, one native call per file: 0 the call alone, 1 and the path's
+     * conversion, 2 and lstat, 3 and the name's first character, 4 and the record (NewObjectA).
+     * Returns the file's size.
+     */
+    static native long statSteps(String path, String name, int steps);
+
     static native int lstatRepeated(String path, int times);
 
     /** sendfile in 1 MiB steps. */
