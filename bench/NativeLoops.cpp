@@ -48,6 +48,18 @@ bool isDotOrDotDot(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// A FileInfo of `st` built as the library builds one: NewObjectA with the
+// permission bits in the attribute word. Null with the JVM's error pending.
+jobject newRecord(JNIEnv *env, jclass infoClass, jmethodID construct, jstring name, const struct stat &st)
+{
+    jvalue args[4];
+    args[0].l = name;
+    args[1].i = static_cast<jint>(st.st_mode & 07777) << 16;
+    args[2].j = st.st_size;
+    args[3].j = static_cast<jlong>(st.st_mtime) * 1000;
+    return env->NewObjectA(infoClass, construct, args);
+}
+
 } // namespace
 
 extern "C" {
@@ -154,12 +166,7 @@ JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_listSteps(JNIEnv *env
                 break;
             }
             if (steps >= 2) {
-                jvalue args[4];
-                args[0].l = name;
-                args[1].i = static_cast<jint>(st.st_mode & 07777) << 16;
-                args[2].j = st.st_size;
-                args[3].j = static_cast<jlong>(st.st_mtime) * 1000;
-                jobject record = env->NewObjectA(infoClass, construct, args);
+                jobject record = newRecord(env, infoClass, construct, name, st);
                 if (record == nullptr) {
                     env->DeleteLocalRef(name);
                     break;
@@ -232,12 +239,7 @@ JNIEXPORT jlong JNICALL Java_com_quenvira_bench_NativeLoops_statSteps(JNIEnv *en
             return -1;
         }
     }
-    jvalue args[4];
-    args[0].l = name;
-    args[1].i = static_cast<jint>(st.st_mode & 07777) << 16;
-    args[2].j = st.st_size;
-    args[3].j = static_cast<jlong>(st.st_mtime) * 1000;
-    jobject record = env->NewObjectA(infoClass, construct, args);
+    jobject record = newRecord(env, infoClass, construct, name, st);
     if (record == nullptr) {
         return -1;
     }
