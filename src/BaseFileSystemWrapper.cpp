@@ -1,12 +1,86 @@
-// The bridge core: the cache of host classes and method identifiers, the
-// one-time initialisation that fills it, the initialisation guard, and the
-// helpers that throw named Java exceptions.
+// The bridge core: the cache of host classes and method identifiers and the
+// one-time initialisation that fills it, the exported helpers that throw
+// named Java exceptions and copy object arrays, and the error table behind
+// the IOExceptions of every entry point.
 
-#include "FileSystemInternal.h"
+#include "JniBridge.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
+#include "com_quenvira_io_FileInfo.h"
 
-#include <climits>
+#include <cerrno>
+#include <cstdio>
+
+// The encodings exchanged with the Java side are declared in both languages;
+// javac's headers carry the Java values, so the two can never drift apart.
+#define BASEFS_SAME_AS_JAVA(constant, javaConstant) \
+    static_assert((constant) == (javaConstant), #constant " differs from its Java declaration")
+BASEFS_SAME_AS_JAVA(INFO_ATTRIBUTES, com_quenvira_internal_io_BaseFileSystem_INFO_ATTRIBUTES);
+BASEFS_SAME_AS_JAVA(INFO_MODIFIED, com_quenvira_internal_io_BaseFileSystem_INFO_MODIFIED);
+BASEFS_SAME_AS_JAVA(INFO_ACCESSED, com_quenvira_internal_io_BaseFileSystem_INFO_ACCESSED);
+BASEFS_SAME_AS_JAVA(INFO_EXTENDED, com_quenvira_internal_io_BaseFileSystem_INFO_EXTENDED);
+BASEFS_SAME_AS_JAVA(INFO_OWNER, com_quenvira_internal_io_BaseFileSystem_INFO_OWNER);
+BASEFS_SAME_AS_JAVA(INFO_GROUP, com_quenvira_internal_io_BaseFileSystem_INFO_GROUP);
+BASEFS_SAME_AS_JAVA(COPY_EXCLUSIVE, com_quenvira_internal_io_BaseFileSystem_COPY_EXCLUSIVE);
+BASEFS_SAME_AS_JAVA(ATTR_DIRECTORY, com_quenvira_io_FileInfo_ATTR_DIRECTORY);
+BASEFS_SAME_AS_JAVA(ATTR_HIDDEN, com_quenvira_io_FileInfo_ATTR_HIDDEN);
+BASEFS_SAME_AS_JAVA(ATTR_SYMLINK, com_quenvira_io_FileInfo_ATTR_SYMLINK);
+BASEFS_SAME_AS_JAVA(ATTR_OWNER_READ, com_quenvira_io_FileInfo_ATTR_OWNER_READ);
+BASEFS_SAME_AS_JAVA(ATTR_OWNER_WRITE, com_quenvira_io_FileInfo_ATTR_OWNER_WRITE);
+BASEFS_SAME_AS_JAVA(ATTR_OWNER_EXECUTE, com_quenvira_io_FileInfo_ATTR_OWNER_EXECUTE);
+BASEFS_SAME_AS_JAVA(ATTR_GROUP_READ, com_quenvira_io_FileInfo_ATTR_GROUP_READ);
+BASEFS_SAME_AS_JAVA(ATTR_GROUP_WRITE, com_quenvira_io_FileInfo_ATTR_GROUP_WRITE);
+BASEFS_SAME_AS_JAVA(ATTR_GROUP_EXECUTE, com_quenvira_io_FileInfo_ATTR_GROUP_EXECUTE);
+BASEFS_SAME_AS_JAVA(ATTR_OTHERS_READ, com_quenvira_io_FileInfo_ATTR_OTHERS_READ);
+BASEFS_SAME_AS_JAVA(ATTR_OTHERS_WRITE, com_quenvira_io_FileInfo_ATTR_OTHERS_WRITE);
+BASEFS_SAME_AS_JAVA(ATTR_OTHERS_EXECUTE, com_quenvira_io_FileInfo_ATTR_OTHERS_EXECUTE);
+BASEFS_SAME_AS_JAVA(ATTR_SET_UID, com_quenvira_io_FileInfo_ATTR_SET_UID);
+BASEFS_SAME_AS_JAVA(ATTR_SET_GID, com_quenvira_io_FileInfo_ATTR_SET_GID);
+BASEFS_SAME_AS_JAVA(ATTR_STICKY, com_quenvira_io_FileInfo_ATTR_STICKY);
+#undef BASEFS_SAME_AS_JAVA
+
+namespace {
+
+// Large enough for the longest description and any int.
+constexpr size_t kErrorMessageSize = 512;
+struct ErrorDescription {
+    int error;
+    const char *description;
+};
+
+const ErrorDescription kErrorDescriptions[] = {
+    {EPERM, "The effective UID does not match the owner of the file, and the process is not privileged"},
+    {ENOENT, "Path does not exist"},
+    {EINTR, "A signal was caught during call of method"},
+    {EIO, "An I/O error occurred"},
+    {EBADF, "The file descriptor fd is not valid"},
+    {ENOMEM, "No kernel memory"},
+    {EACCES, "No permissions"},
+    {EFAULT, "Path points outside your accessible address space"},
+    {EEXIST, "Path already exists"},
+    {ENOTDIR, "Not a directory"},
+    {EINVAL, "Invalid argument"},
+    {ENFILE, "The maximum allowable number of files is currently open in the system"},
+    {EMFILE, "The maximum number of files was open already in the calling process"},
+    {ENOSPC, "No space is left on the file system"},
+    {EROFS, "The named file resides on a read-only file system"},
+    {ENAMETOOLONG, "Too long path"},
+    {ELOOP, "Too many symbolic links in path"},
+    {EDQUOT, "No space for new user's quota"},
+    {ECANCELED, "Operation canceled"},
+};
+
+const char *describeError(int error)
+{
+    for (const ErrorDescription &entry : kErrorDescriptions) {
+        if (entry.error == error) {
+            return entry.description;
+        }
+    }
+    return "Unknown";
+}
+
+} // namespace
 
 extern "C" {
 
@@ -96,6 +170,18 @@ jint JNU_CopyObjectArray(JNIEnv *env, jobjectArray dst, jobjectArray src, jint c
     return 1;
 }
 
+void throwExceptionFromError(JNIEnv *env, int error, const char *)
+{
+    char message[kErrorMessageSize];
+    std::snprintf(message, sizeof message, "%s [%d]", describeError(error), error);
+    JNU_ThrowIOException(env, message);
+}
+
+void throwExceptionFromErrNo(JNIEnv *env, const char *path)
+{
+    throwExceptionFromError(env, errno, path);
+}
+
 } // extern "C"
 
 namespace {
@@ -153,138 +239,8 @@ const HostMember kHostMembers[] = {
      &g_ClassPrincipal, &g_MethodPrincipalConstruct},
 };
 
-// Decodes into `units` (room for count units: no byte yields more than one)
-// and makes the string.
-jstring decodeToString(JNIEnv *env, const char *bytes, size_t count, jchar *units)
-{
-    const size_t length = basefs::decodeNameBytes(bytes, count, units);
-    return env->NewString(units, static_cast<jsize>(length));
-}
-
-// java.lang.System.arraycopy, which moves a whole range of references in one
-// call (JNI itself copies object arrays one element, three calls, at a time),
-// and java.util.Arrays.fill, which empties a discarded array in one call.
-jclass g_ClassSystem = nullptr;
-jmethodID g_MethodArrayCopy = nullptr;
-jclass g_ClassArrays = nullptr;
-jmethodID g_MethodArrayFill = nullptr;
-
-// Resolves one static method into a pair of file-local globals. Returns false
-// with the JVM's exception pending, except when NewGlobalRef fails, which
-// throws nothing.
-bool initStaticMethod(JNIEnv *env, const char *className, const char *name, const char *signature,
-                      jclass *outClass, jmethodID *outMethod)
-{
-    basefs::LocalRef<jclass> cls(env, env->FindClass(className));
-    if (cls.get() == nullptr) {
-        return false;
-    }
-    jmethodID method = env->GetStaticMethodID(cls.get(), name, signature);
-    if (method == nullptr) {
-        return false;
-    }
-    *outClass = static_cast<jclass>(env->NewGlobalRef(cls.get()));
-    *outMethod = method;
-    return *outClass != nullptr;
-}
-
-bool initArrayHelpers(JNIEnv *env)
-{
-    return initStaticMethod(env, "java/lang/System", "arraycopy", "(Ljava/lang/Object;ILjava/lang/Object;II)V",
-                            &g_ClassSystem, &g_MethodArrayCopy) &&
-           initStaticMethod(env, "java/util/Arrays", "fill", "([Ljava/lang/Object;IILjava/lang/Object;)V",
-                            &g_ClassArrays, &g_MethodArrayFill);
-}
-
 } // namespace
 
-namespace basefs {
-
-bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize count)
-{
-    env->CallStaticVoidMethod(g_ClassSystem, g_MethodArrayCopy, src, 0, dst, 0, count);
-    return !env->ExceptionCheck();
-}
-
-bool clearArrayElements(JNIEnv *env, jobjectArray array, jsize count)
-{
-    env->CallStaticVoidMethod(g_ClassArrays, g_MethodArrayFill, array, 0, count, nullptr);
-    return !env->ExceptionCheck();
-}
-
-bool readStringUnits(JNIEnv *env, jstring string, jsize count, jchar *units)
-{
-    // GetStringRegion throws before it writes anything, so only a first unit
-    // still unwritten calls for the exception check (U+FFFF is a noncharacter:
-    // a string that really begins with it merely pays for the check).
-    constexpr jchar kUnwritten = 0xFFFF;
-    units[0] = kUnwritten;
-    env->GetStringRegion(string, 0, count, units);
-    return units[0] != kUnwritten || !env->ExceptionCheck();
-}
-
-bool ensureInitialized(JNIEnv *env)
-{
-    // Pairs with the release store in nInitStatic: a thread that sees the
-    // ready state also sees every cached class and method.
-    if (__atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE) == INIT_READY) {
-        return true;
-    }
-    JNU_ThrowIllegalStateException(env, "Not initialized");
-    return false;
-}
-
-JavaPath::JavaPath(JNIEnv *env, jstring string)
-{
-    const auto count = static_cast<size_t>(env->GetStringLength(string));
-    jchar *chars = inlineChars_;
-    char *bytes = inlineBytes_;
-    if (count > kInlineChars) {
-        const size_t charBytes = count * sizeof(jchar);
-        heap_ = std::malloc(charBytes + count * kMaxBytesPerJavaChar + 1);
-        if (heap_ == nullptr) {
-            JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for path");
-            return;
-        }
-        chars = static_cast<jchar *>(heap_);
-        bytes = static_cast<char *>(heap_) + charBytes;
-    }
-    // The region is the whole string, so it cannot be out of bounds; should
-    // the JVM throw all the same, the buffer holds nothing to convert.
-    if (count > 0 && !readStringUnits(env, string, static_cast<jsize>(count), chars)) {
-        return;
-    }
-    length_ = encodeJavaChars(chars, count, bytes);
-    bytes_ = bytes;
-}
-
-jstring newJavaString(JNIEnv *env, const char *bytes, size_t count)
-{
-    // A name (at most NAME_MAX bytes) decodes in the frame; link targets and
-    // other long strings take a heap block.
-    constexpr size_t kInlineUnits = NAME_MAX + 1;
-    if (count <= kInlineUnits) {
-        jchar units[kInlineUnits];
-        return decodeToString(env, bytes, count, units);
-    }
-    HeapBuffer<jchar> units(count);
-    if (units.get() == nullptr) {
-        JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for name");
-        return nullptr;
-    }
-    return decodeToString(env, bytes, count, units.get());
-}
-
-bool checkMonitor(JNIEnv *env, jobject monitor, jclass monitorClass)
-{
-    if (monitor == nullptr || env->IsInstanceOf(monitor, monitorClass)) {
-        return true;
-    }
-    JNU_ThrowIllegalArgumentException(env, "Invalid progress monitor");
-    return false;
-}
-
-} // namespace basefs
 
 extern "C" JNIEXPORT void JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
@@ -300,6 +256,6 @@ Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
             return;
         }
     }
-    const bool ready = initArrayHelpers(env);
+    const bool ready = basefs::initArrayHelpers(env);
     __atomic_store_n(&g_InitRes, ready ? INIT_READY : INIT_FAILED, __ATOMIC_RELEASE);
 }

@@ -1,8 +1,11 @@
-// File attributes: translation of error numbers into IOExceptions, the
-// file-information records built from lstat, the time conversions, setting
-// times and permissions, and reading and creating symbolic links.
+// File attributes: the file-information records built from a file's status
+// (the permission map between mode bits and the attribute word among them),
+// the time conversions, setting times and permissions, and reading and
+// creating symbolic links.
 
-#include "FileSystemInternal.h"
+#include "FileRecords.h"
+#include "JniBridge.h"
+#include "SystemCalls.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
@@ -13,8 +16,6 @@
 
 namespace {
 
-// Large enough for the longest description and any int.
-constexpr size_t kErrorMessageSize = 512;
 constexpr jlong kMillisPerSecond = 1000;
 constexpr jlong kMicrosPerMilli = 1000;
 constexpr double kNanosPerMilli = 1000000.0;
@@ -30,43 +31,6 @@ constexpr jint kTimeBits = INFO_MODIFIED | INFO_ACCESSED;
 constexpr ssize_t kMaxLinkSize = 0x8000;
 // One byte beyond the limit tells a target that fills the limit from a longer one.
 constexpr size_t kLinkBufferSize = kMaxLinkSize + 1;
-
-struct ErrorDescription {
-    int error;
-    const char *description;
-};
-
-const ErrorDescription kErrorDescriptions[] = {
-    {EPERM, "The effective UID does not match the owner of the file, and the process is not privileged"},
-    {ENOENT, "Path does not exist"},
-    {EINTR, "A signal was caught during call of method"},
-    {EIO, "An I/O error occurred"},
-    {EBADF, "The file descriptor fd is not valid"},
-    {ENOMEM, "No kernel memory"},
-    {EACCES, "No permissions"},
-    {EFAULT, "Path points outside your accessible address space"},
-    {EEXIST, "Path already exists"},
-    {ENOTDIR, "Not a directory"},
-    {EINVAL, "Invalid argument"},
-    {ENFILE, "The maximum allowable number of files is currently open in the system"},
-    {EMFILE, "The maximum number of files was open already in the calling process"},
-    {ENOSPC, "No space is left on the file system"},
-    {EROFS, "The named file resides on a read-only file system"},
-    {ENAMETOOLONG, "Too long path"},
-    {ELOOP, "Too many symbolic links in path"},
-    {EDQUOT, "No space for new user's quota"},
-    {ECANCELED, "Operation canceled"},
-};
-
-const char *describeError(int error)
-{
-    for (const ErrorDescription &entry : kErrorDescriptions) {
-        if (entry.error == error) {
-            return entry.description;
-        }
-    }
-    return "Unknown";
-}
 
 // Java milliseconds of a file time in whole seconds. File systems with 64-bit
 // seconds (tmpfs, btrfs, XFS with big timestamps) hold times beyond what Java
@@ -90,6 +54,20 @@ jlong javaTimeFromSeconds(time_t seconds)
 namespace basefs {
 
 namespace {
+
+// One permission bit of a file mode and its bit in the attribute word; the map
+// is one-to-one and is read both ways.
+struct PermissionBit {
+    mode_t mode;
+    jint attribute;
+};
+
+constexpr PermissionBit kPermissionBits[] = {
+    {S_IRUSR, ATTR_OWNER_READ},   {S_IWUSR, ATTR_OWNER_WRITE},  {S_IXUSR, ATTR_OWNER_EXECUTE},
+    {S_IRGRP, ATTR_GROUP_READ},   {S_IWGRP, ATTR_GROUP_WRITE},  {S_IXGRP, ATTR_GROUP_EXECUTE},
+    {S_IROTH, ATTR_OTHERS_READ},  {S_IWOTH, ATTR_OTHERS_WRITE}, {S_IXOTH, ATTR_OTHERS_EXECUTE},
+    {S_ISUID, ATTR_SET_UID},      {S_ISGID, ATTR_SET_GID},      {S_ISVTX, ATTR_STICKY},
+};
 
 // The attribute bits of every combination of six permission bits, those of
 // the group and others (shift 0) or those of the owner and the special bits
@@ -115,13 +93,14 @@ constexpr HalfModeTable halfModeTable(unsigned shift)
 constexpr HalfModeTable kLowHalf = halfModeTable(0);
 constexpr HalfModeTable kHighHalf = halfModeTable(6);
 
-} // namespace
-
+// The attribute-word bits of the twelve permission bits of a file mode.
 jint attributesFromMode(mode_t mode)
 {
     return kLowHalf.attributes[mode & 077] | kHighHalf.attributes[(mode >> 6) & 077];
 }
 
+// The twelve permission bits of a file mode taken from an attribute word; the
+// type, hidden and all other attribute bits are ignored.
 mode_t modeFromAttributes(jint attributes)
 {
     mode_t mode = 0;
@@ -132,6 +111,8 @@ mode_t modeFromAttributes(jint attributes)
     }
     return mode;
 }
+
+} // namespace
 
 jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask)
 {
@@ -171,18 +152,6 @@ jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidde
 } // namespace basefs
 
 extern "C" {
-
-void throwExceptionFromError(JNIEnv *env, int error, const char *)
-{
-    char message[kErrorMessageSize];
-    std::snprintf(message, sizeof message, "%s [%d]", describeError(error), error);
-    JNU_ThrowIOException(env, message);
-}
-
-void throwExceptionFromErrNo(JNIEnv *env, const char *path)
-{
-    throwExceptionFromError(env, errno, path);
-}
 
 jobject GetFileInfoFromStat(JNIEnv *env, const char *fullPath, jstring name,
                             const char *nameChars, jint infoMask, jboolean throwOnError)
@@ -250,7 +219,7 @@ bool readHidden(JNIEnv *env, jstring name, bool *hidden)
     if (env->GetStringLength(name) == 0) {
         return true;
     }
-    jchar first = 0;
+    char16_t first = 0;
     if (!basefs::readStringUnits(env, name, 1, &first)) {
         return false;
     }
@@ -297,7 +266,7 @@ bool setTimes(JNIEnv *env, const char *path, jint infoMask, jlong modified, jlon
         setAccessed ? kernelTimeVal(accessed) : wholeSeconds(st.st_atime),
         setModified ? kernelTimeVal(modified) : wholeSeconds(st.st_mtime),
     };
-    if (lutimes(path, times) != 0) {
+    if (basefs::sys::lutimes(path, times) != 0) {
         throwExceptionFromErrNo(env, path);
         return false;
     }
@@ -325,7 +294,7 @@ jstring readLinkTarget(JNIEnv *env, const char *path)
         JNU_ThrowOutOfMemoryError(env, "Cannot allocated array for link target path");
         return nullptr;
     }
-    const ssize_t length = readlink(path, target.get(), kLinkBufferSize);
+    const ssize_t length = basefs::sys::readlink(path, target.get(), kLinkBufferSize);
     if (length < 0) {
         const int error = errno;
         if (error == EINVAL) {
@@ -348,19 +317,8 @@ extern "C" JNIEXPORT jobject JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(JNIEnv *env, jclass, jstring path,
                                                           jstring name, jint infoMask)
 {
-    if (!basefs::ensureInitialized(env)) {
-        return nullptr;
-    }
-    if (path == nullptr) {
-        JNU_ThrowNullPointerException(env, "path");
-        return nullptr;
-    }
-    if (name == nullptr) {
-        JNU_ThrowNullPointerException(env, "name");
-        return nullptr;
-    }
-    basefs::JavaPath pathChars(env, path);
-    if (pathChars.get() == nullptr) {
+    const basefs::EntryPrologue<1> entry(env, {{path, "path"}, {name, "name"}});
+    if (!entry.ok()) {
         return nullptr;
     }
     // Only the name's first character matters (the hidden test); reading it
@@ -370,7 +328,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(JNIEnv *env, jclass, j
         return nullptr;
     }
     const char *nameStart = hidden ? "." : "";
-    return GetFileInfoFromStat(env, pathChars.get(), name, nameStart, infoMask, JNI_TRUE);
+    return GetFileInfoFromStat(env, entry.path(0).get(), name, nameStart, infoMask, JNI_TRUE);
 }
 
 extern "C" JNIEXPORT void JNICALL
@@ -379,44 +337,29 @@ Java_com_quenvira_internal_io_BaseFileSystem_nSetFileInfo(JNIEnv *env, jclass, j
                                                           jlong accessed, jlong /* created */,
                                                           jint attributes)
 {
-    if (!basefs::ensureInitialized(env)) {
+    const basefs::EntryPrologue<1> entry(env, {{path, "path"}});
+    if (!entry.ok()) {
         return;
     }
-    if (path == nullptr) {
-        JNU_ThrowNullPointerException(env, "path");
-        return;
-    }
-    basefs::JavaPath pathChars(env, path);
-    if (pathChars.get() == nullptr) {
-        return;
-    }
+    const char *pathChars = entry.path(0).get();
     // Times first; when they cannot be set the permissions are left alone.
-    if ((infoMask & kTimeBits) != 0 &&
-        !setTimes(env, pathChars.get(), infoMask, modified, accessed)) {
+    if ((infoMask & kTimeBits) != 0 && !setTimes(env, pathChars, infoMask, modified, accessed)) {
         return;
     }
-    // chmod follows a symbolic link: a link's target gets the permissions.
     if ((infoMask & INFO_ATTRIBUTES) != 0 &&
-        chmod(pathChars.get(), basefs::modeFromAttributes(attributes)) != 0) {
-        throwExceptionFromErrNo(env, pathChars.get());
+        basefs::sys::chmod(pathChars, basefs::modeFromAttributes(attributes)) != 0) {
+        throwExceptionFromErrNo(env, pathChars);
     }
 }
 
 extern "C" JNIEXPORT jstring JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nReadSymbolicLink(JNIEnv *env, jclass, jstring path)
 {
-    if (!basefs::ensureInitialized(env)) {
+    const basefs::EntryPrologue<1> entry(env, {{path, "path"}});
+    if (!entry.ok()) {
         return nullptr;
     }
-    if (path == nullptr) {
-        JNU_ThrowNullPointerException(env, "path");
-        return nullptr;
-    }
-    basefs::JavaPath pathChars(env, path);
-    if (pathChars.get() == nullptr) {
-        return nullptr;
-    }
-    return readLinkTarget(env, pathChars.get());
+    return readLinkTarget(env, entry.path(0).get());
 }
 
 extern "C" JNIEXPORT void JNICALL
@@ -424,27 +367,13 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCreateSymbolicLink(JNIEnv *env, jc
                                                                  jstring linkPath,
                                                                  jstring targetPath)
 {
-    if (!basefs::ensureInitialized(env)) {
+    const basefs::EntryPrologue<2> entry(env, {{linkPath, "path to link"}, {targetPath, "path to target"}});
+    if (!entry.ok()) {
         return;
     }
-    if (linkPath == nullptr) {
-        JNU_ThrowNullPointerException(env, "path to link");
-        return;
-    }
-    if (targetPath == nullptr) {
-        JNU_ThrowNullPointerException(env, "path to target");
-        return;
-    }
-    basefs::JavaPath linkChars(env, linkPath);
-    if (linkChars.get() == nullptr) {
-        return;
-    }
-    basefs::JavaPath targetChars(env, targetPath);
-    if (targetChars.get() == nullptr) {
-        return;
-    }
+    const char *linkChars = entry.path(0).get();
     // The target is stored as given; it need not exist.
-    if (symlink(targetChars.get(), linkChars.get()) != 0) {
-        throwExceptionFromErrNo(env, linkChars.get());
+    if (basefs::sys::symlink(entry.path(1).get(), linkChars) != 0) {
+        throwExceptionFromErrNo(env, linkChars);
     }
 }

@@ -1,6 +1,9 @@
 // Directory listing: the records of a whole directory in one native call.
 
-#include "FileSystemInternal.h"
+#include "FileRecords.h"
+#include "FileSystemListPath.h"
+#include "JniBridge.h"
+#include "SystemCalls.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
@@ -188,7 +191,7 @@ ListingEnd readEntries(Listing &listing)
     for (;;) {
         // readdir leaves errno alone at the end of the directory.
         errno = 0;
-        const dirent *entry = readdir(listing.dir);
+        const dirent *entry = basefs::sys::readdir(listing.dir);
         if (entry == nullptr) {
             listing.readError = errno;
             return listing.readError == 0 ? ListingEnd::Complete : ListingEnd::ReadError;
@@ -231,22 +234,12 @@ extern "C" JNIEXPORT jobjectArray JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass, jstring path, jint infoMask,
                                                             jobject monitor, jint checkInterval)
 {
-    if (!basefs::ensureInitialized(env)) {
+    const basefs::EntryPrologue<1> entry(env, {{path, "path"}}, {monitor, &g_ClassMonitorOrg});
+    if (!entry.ok()) {
         return nullptr;
     }
-    if (path == nullptr) {
-        JNU_ThrowNullPointerException(env, "path");
-        return nullptr;
-    }
-    if (!basefs::checkMonitor(env, monitor, g_ClassMonitorOrg)) {
-        return nullptr;
-    }
-    basefs::JavaPath pathChars(env, path);
-    if (pathChars.get() == nullptr) {
-        JNU_ThrowIllegalArgumentException(env, "Invalid input path");
-        return nullptr;
-    }
-    basefs::UniqueDir dir(opendir(pathChars.get()));
+    const basefs::JavaPath &pathChars = entry.path(0);
+    basefs::UniqueDir dir(basefs::sys::opendir(pathChars.get()));
     if (dir.get() == nullptr) {
         throwExceptionFromErrNo(env, pathChars.get());
         return nullptr;
@@ -258,7 +251,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
 
     const size_t pathLength = pathChars.length();
     const bool endsWithSeparator = pathLength > 0 && pathChars.get()[pathLength - 1] == '/';
-    const EntryExaminer examiner(pathLength, endsWithSeparator, dirfd(dir.get()));
+    const EntryExaminer examiner(pathLength, endsWithSeparator, basefs::sys::dirfd(dir.get()));
     const bool storeMayFail = (infoMask & INFO_EXTENDED_RECORD_MASK) != 0 &&
                               !env->IsAssignableFrom(g_ClassFileInfoEx, g_ClassFileInfo);
     Listing listing{env, dir.get(), examiner, infoMask, monitor, checkInterval, storeMayFail, records};

@@ -2,7 +2,8 @@
 // service with the reentrant calls, so that concurrent lookups on several
 // Java threads never share the C library's static storage.
 
-#include "FileSystemInternal.h"
+#include "JniBridge.h"
+#include "SystemCalls.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
@@ -30,7 +31,7 @@ struct UserLookup {
 
     static int find(Id id, Entry *entry, char *buffer, size_t size, Entry **found)
     {
-        return getpwuid_r(id, entry, buffer, size, found);
+        return basefs::sys::getpwuid(id, entry, buffer, size, found);
     }
     static const char *name(const Entry &entry) { return entry.pw_name; }
 };
@@ -43,7 +44,7 @@ struct GroupLookup {
 
     static int find(Id id, Entry *entry, char *buffer, size_t size, Entry **found)
     {
-        return getgrgid_r(id, entry, buffer, size, found);
+        return basefs::sys::getgrgid(id, entry, buffer, size, found);
     }
     static const char *name(const Entry &entry) { return entry.gr_name; }
 };
@@ -51,7 +52,7 @@ struct GroupLookup {
 // The buffer size the C library suggests for one kind of lookup.
 size_t suggestedBufferSize(int sysconfName)
 {
-    const long suggested = sysconf(sysconfName); // -1 when there is no suggestion
+    const long suggested = basefs::sys::sysconf(sysconfName); // -1 when there is no suggestion
     return suggested > 0 ? static_cast<size_t>(suggested) : kFallbackBufferSize;
 }
 
@@ -109,7 +110,8 @@ jobject newPrincipal(JNIEnv *env, jobject owner, jint id)
 extern "C" JNIEXPORT jobject JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nGetUser(JNIEnv *env, jclass, jobject owner, jint uid)
 {
-    if (!basefs::ensureInitialized(env)) {
+    const basefs::EntryPrologue<0> entry(env, {});
+    if (!entry.ok()) {
         return nullptr;
     }
     return newPrincipal<UserLookup>(env, owner, uid);
@@ -118,7 +120,8 @@ Java_com_quenvira_internal_io_BaseFileSystem_nGetUser(JNIEnv *env, jclass, jobje
 extern "C" JNIEXPORT jobject JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nGetGroup(JNIEnv *env, jclass, jobject owner, jint gid)
 {
-    if (!basefs::ensureInitialized(env)) {
+    const basefs::EntryPrologue<0> entry(env, {});
+    if (!entry.ok()) {
         return nullptr;
     }
     return newPrincipal<GroupLookup>(env, owner, gid);

@@ -1,6 +1,7 @@
 // A copy larger than one kernel transfer can move (sendfile stops at
 // 2,147,479,552 bytes per call), with and without a monitor. It writes the
 // whole 2.5 GiB source and its copy, so it first checks the free space.
+#include "CopyTransfer.h"
 #include "JvmHarness.h"
 
 #include <fcntl.h>
@@ -19,7 +20,7 @@ using namespace jvmtest;
 constexpr jlong kMiB = 1024 * 1024;
 constexpr jlong kSourceSize = 2560 * kMiB;
 // The most one sendfile call moves on Linux.
-constexpr jlong kMaxTransfer = 0x7ffff000;
+constexpr jlong kMaxTransfer = basefs::kMaxTransferSize;
 // Source and copy, and room left for everything else on the file system.
 constexpr uint64_t kSpaceNeeded = 2 * kSourceSize + 512 * kMiB;
 constexpr size_t kWriteChunk = 8 * kMiB;

@@ -3,6 +3,7 @@
 // tree and on files shared by all, every result checked on the Java side.
 // Here: no failure, every call made, no -Xcheck:jni warning, and no
 // descriptor left open.
+#include "FileSystemCompare.h"
 #include "JvmHarness.h"
 
 #include <grp.h>
@@ -17,7 +18,7 @@ using namespace jvmtest;
 
 constexpr jint kThreads = 8;
 constexpr jint kRounds = 300;
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBlock = basefs::kCompareBlockSize;
 constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kNameBufferSize = 4096;
 

@@ -3,6 +3,7 @@
 // decoding of a name (one unit per byte), each just inside and just past the
 // buffer in the call's frame. In the sanitizer build a byte written past a
 // buffer ends the run; here every string must also come back unchanged.
+#include "JniBridge.h"
 #include "JvmHarness.h"
 
 #include <unistd.h>
@@ -14,9 +15,9 @@ namespace {
 using namespace jvmtest;
 
 // Paths of up to this many UTF-16 units convert in the frame; longer ones on the heap.
-constexpr size_t kInlinePathUnits = 512;
+constexpr size_t kInlinePathUnits = basefs::JavaPath::kInlineUnits;
 // Names (link targets) of up to this many bytes decode in the frame.
-constexpr size_t kInlineNameBytes = 256;
+constexpr size_t kInlineNameBytes = basefs::kInlineNameBytes;
 constexpr size_t kReadBufferSize = 8192;
 
 // U+4E2D, a character of three bytes in UTF-8.

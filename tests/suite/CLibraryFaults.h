@@ -7,6 +7,8 @@
 // the JVM calls all the time, are scripted only when the library called them.
 #pragma once
 
+#include "CopyTransfer.h"
+
 #include <pthread.h>
 
 #include <cstddef>
@@ -92,8 +94,7 @@ extern thread_local TransferScript g_sendfile;
 extern thread_local TransferScript g_read;
 extern thread_local TransferScript g_write; // maxPerCall only
 
-// The library's transfer methods, best first.
-enum class TransferMethod { kCopyFileRange, kSendfile, kReadWrite };
+using basefs::TransferMethod;
 
 // While it exists, the copies of this thread use `method`: the kernel's answer
 // to the better ones is scripted as a refusal (EXDEV for copy_file_range,

@@ -2,6 +2,7 @@
 // every compared block, read errors and a failed buffer allocation (injected by
 // standing in for malloc).
 #include "CLibraryFaults.h"
+#include "FileSystemCompare.h"
 #include "JvmHarness.h"
 
 #include <dirent.h>
@@ -13,7 +14,7 @@ namespace {
 
 using namespace jvmtest;
 
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBlock = basefs::kCompareBlockSize;
 // The comparison allocates one buffer of a block per file.
 constexpr size_t kCompareBufferSize = kBlock;
 

@@ -32,7 +32,7 @@ using namespace jvmtest;
 constexpr jlong kMiB = 1024 * 1024;
 constexpr jlong kTwoAndAHalfMiB = 2 * kMiB + kMiB / 2;
 // What a transfer asks for once the copy is past the reported size.
-constexpr size_t kMaxTransfer = 0x7ffff000;
+constexpr size_t kMaxTransfer = basefs::kMaxTransferSize;
 
 
 const char *MethodName(TransferMethod method)
@@ -327,7 +327,7 @@ public:
     }
 
     // Whether this file system keeps the holes of the source at all.
-    bool HasHoles() const { return Blocks(path_) * 512 < kSize; }
+    bool HasHoles() const { return Blocks(path_) * basefs::kStatBlockUnit < kSize; }
 
     static blkcnt_t Blocks(const std::string &path)
     {

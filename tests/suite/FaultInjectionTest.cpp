@@ -11,7 +11,9 @@
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
-#include "FileSystemInternal.h"
+#include "FileSystemCompare.h"
+#include "FileSystemListPath.h"
+#include "JniBridge.h"
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
 #include <fcntl.h>
@@ -32,11 +34,11 @@ using namespace jvmtest::faults;
 constexpr jint kPlainMask = 0;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 constexpr jlong kMiB = 1024 * 1024;
-constexpr size_t kCompareBlock = 64 * 1024;
+constexpr size_t kCompareBlock = basefs::kCompareBlockSize;
 // Strings of up to this many UTF-16 units are converted without allocating.
-constexpr size_t kInlinePathUnits = 512;
-constexpr size_t kLongPathUnits = 600;
-constexpr size_t kMaxBytesPerUnit = 3;
+constexpr size_t kInlinePathUnits = basefs::JavaPath::kInlineUnits;
+constexpr size_t kLongPathUnits = kInlinePathUnits + 88;
+constexpr size_t kMaxBytesPerUnit = basefs::kMaxBytesPerJavaChar;
 constexpr const char *kIOException = "java.io.IOException";
 constexpr const char *kOutOfMemoryError = "java.lang.OutOfMemoryError";
 

@@ -8,7 +8,10 @@
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
-#include "FileSystemInternal.h"
+#include "CopyTransfer.h"
+#include "FileSystemCompare.h"
+#include "FileSystemListPath.h"
+#include "JniBridge.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,15 +33,16 @@ constexpr jint kFrameCapacity = 64;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 constexpr jint kTimesAndPermissions = INFO_MODIFIED | INFO_ACCESSED | INFO_ATTRIBUTES;
 constexpr jlong kMiB = 1024 * 1024;
-// The comparison allocates one 64 KiB buffer per file.
-constexpr size_t kCompareBuffersSize = 64 * 1024;
-constexpr size_t kLongPathUnits = 700; // beyond the 512 converted without allocating
+// The comparison allocates one buffer of a block per file.
+constexpr size_t kCompareBuffersSize = basefs::kCompareBlockSize;
+// Beyond the units converted without allocating.
+constexpr size_t kLongPathUnits = basefs::JavaPath::kInlineUnits + 188;
 constexpr int kListedFiles = basefs::kListingInitialCapacity + 4; // past the first growth of the working array
 constexpr jint kNoSuchId = 0x7ffffff0;
 
 // The one heap block a path of `units` UTF-16 units beyond the inline ones
 // takes: the units, and up to three bytes each with the terminating NUL.
-size_t PathBufferSize(size_t units) { return units * sizeof(jchar) + units * 3 + 1; }
+size_t PathBufferSize(size_t units) { return units * sizeof(jchar) + units * basefs::kMaxBytesPerJavaChar + 1; }
 
 // One call of an entry point and what it must end with.
 struct Operation {

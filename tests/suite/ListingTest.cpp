@@ -5,7 +5,7 @@
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
-#include "FileSystemInternal.h"
+#include "FileSystemListPath.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The conversions between Java strings and the bytes of file names.
 #include <gtest/gtest.h>
 
-#include "FileSystemInternal.h"
+#include "NameCodec.h"
 
 #include <random>
 #include <string>
@@ -15,7 +15,7 @@ using basefs::encodeJavaChars;
 std::string Encode(const std::u16string &text)
 {
     std::vector<char> out(text.size() * basefs::kMaxBytesPerJavaChar + 1, 'x');
-    size_t length = encodeJavaChars(reinterpret_cast<const jchar *>(text.data()), text.size(), out.data());
+    size_t length = encodeJavaChars(text.data(), text.size(), out.data());
     EXPECT_EQ('\0', out[length]);
     return std::string(out.data(), length);
 }
@@ -23,7 +23,7 @@ std::string Encode(const std::u16string &text)
 std::u16string Decode(const std::string &bytes)
 {
     std::u16string out(bytes.size(), u'\0');
-    size_t length = decodeNameBytes(bytes.data(), bytes.size(), reinterpret_cast<jchar *>(out.data()));
+    size_t length = decodeNameBytes(bytes.data(), bytes.size(), out.data());
     out.resize(length);
     return out;
 }

@@ -1,0 +1,178 @@
+// Copying a file: opening the pair and creating the destination, the
+// file copied onto itself, the steps the monitor hears, and cutting the
+// destination to what was copied. How the bytes move is CopyTransfer's.
+
+#include "CopyTransfer.h"
+#include "JniBridge.h"
+#include "SystemCalls.h"
+
+#include "com_quenvira_internal_io_BaseFileSystem.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// The part of the source's mode a new destination inherits, as cp gives it:
+// the nine permission bits, never set-user-ID, set-group-ID or sticky (a
+// set-ID program copied by root would run as root for whoever may start it).
+constexpr mode_t kModePermissionMask = 0777;
+
+// ---- The destination -------------------------------------------------------
+
+bool isSameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the destination must be cut to the `copied` bytes once the copy has
+// ended (never the source itself, which is not copied): only a regular file,
+// and only when the copy changed it (an existing destination stays untouched
+// when the first transfer failed) or copied the whole, possibly empty, source
+// (`reachedEnd`: a transfer found its end; its reported size may be 0 with
+// contents).
+bool shouldCutDestination(const struct stat &destination, off_t copied, bool reachedEnd)
+{
+    return S_ISREG(destination.st_mode) && (copied > 0 || reachedEnd);
+}
+
+// Cuts the destination to `length` bytes. Throws an IOException for a failure
+// unless an exception is already pending.
+void cutDestination(JNIEnv *env, int destination, off_t length, const char *destinationPath)
+{
+    if (basefs::sys::ftruncate(destination, length) != 0) {
+        throwExceptionFromErrNo(env, destinationPath);
+    }
+}
+
+// ---- The steps and the monitor ----------------------------------------------
+
+// Tells the monitor that one step is done. Returns false when the copy must
+// stop: the monitor answered false, or its exception is pending.
+bool reportStep(JNIEnv *env, jobject monitor)
+{
+    // The step size is reported, also for a shorter last step.
+    const jboolean goOn = env->CallBooleanMethod(monitor, g_MethodMonitorProgressSync,
+                                                 static_cast<jlong>(basefs::kCopyStepSize));
+    return !env->ExceptionCheck() && goOn == JNI_TRUE;
+}
+
+// Throws what ended a step with kFailed, unless an exception is pending.
+void throwTransferFailure(JNIEnv *env, const basefs::CopyChannel &channel, const char *destinationPath)
+{
+    if (channel.outOfMemory) {
+        JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for copy");
+        return;
+    }
+    throwExceptionFromErrNo(env, destinationPath);
+}
+
+// A file copied onto itself (the same path, a hard link, a symbolic link)
+// already holds its contents: writing them again would only fill its holes.
+// No byte moves, but the monitor hears the steps of a real copy and may stop
+// it. Returns the bytes "copied": the size, or those up to the stop.
+off_t copyOntoItself(JNIEnv *env, off_t size, jobject monitor)
+{
+    if (monitor == nullptr) {
+        return size;
+    }
+    off_t position = 0;
+    while (position < size) {
+        position += std::min(basefs::kCopyStepSize, size - position);
+        if (!reportStep(env, monitor)) {
+            break;
+        }
+    }
+    return position;
+}
+
+// Copies the source from its start to its end: until a transfer moves nothing,
+// a transfer fails, or the monitor stops the copy. With a monitor the source
+// goes in 1 MiB steps, holes included, each reported once something of it was
+// copied; without one each transfer asks for all that is left. Returns the
+// source bytes copied, holes included, and sets *reachedEnd when a transfer
+// found the end; an exception for a failed transfer or the monitor's exception
+// may be pending.
+off_t copyContents(JNIEnv *env, basefs::CopyChannel &channel, basefs::SourceRegions &regions, jobject monitor,
+                   const char *destinationPath, bool *reachedEnd)
+{
+    off_t position = 0;
+    *reachedEnd = false;
+    for (;;) {
+        const off_t stepStart = position;
+        const off_t stepEnd = monitor != nullptr ? stepStart + basefs::kCopyStepSize : basefs::kNoStepEnd;
+        const basefs::StepEnd end = basefs::copyStep(channel, regions, stepEnd, &position);
+        if (end == basefs::StepEnd::kFailed) {
+            throwTransferFailure(env, channel, destinationPath);
+            break;
+        }
+        if (monitor != nullptr && position > stepStart && !reportStep(env, monitor)) {
+            break;
+        }
+        if (end == basefs::StepEnd::kEndOfSource) {
+            *reachedEnd = true;
+            break;
+        }
+    }
+    return position;
+}
+
+} // namespace
+
+extern "C" JNIEXPORT jlong JNICALL
+Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jclass, jstring src,
+                                                               jstring dst, jint copyFlags,
+                                                               jobject monitor)
+{
+    const basefs::EntryPrologue<2> entry(env, {{src, "src path"}, {dst, "dst path"}},
+                                          {monitor, &g_ClassMonitorSync});
+    if (!entry.ok()) {
+        return 0;
+    }
+    const basefs::JavaPath &srcChars = entry.path(0);
+    const basefs::JavaPath &dstChars = entry.path(1);
+
+    basefs::UniqueFd source(basefs::sys::open(srcChars.get(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0) {
+        throwExceptionFromErrNo(env, srcChars.get());
+        return 0;
+    }
+    struct stat sourceStat;
+    if (basefs::sys::fstat(source.get(), &sourceStat) != 0) {
+        throwExceptionFromErrNo(env, srcChars.get());
+        return 0;
+    }
+    // A directory opens for reading but has no contents to copy. Refused with
+    // EINVAL, as sendfile refused it, before a destination exists.
+    if (S_ISDIR(sourceStat.st_mode)) {
+        throwExceptionFromError(env, EINVAL, srcChars.get());
+        return 0;
+    }
+
+    const int exclusive = (copyFlags & COPY_EXCLUSIVE) != 0 ? O_EXCL : 0;
+    basefs::UniqueFd destination(basefs::sys::open(dstChars.get(), O_WRONLY | O_CREAT | O_CLOEXEC | exclusive,
+                                                   sourceStat.st_mode & kModePermissionMask));
+    if (destination.get() < 0) {
+        throwExceptionFromErrNo(env, dstChars.get());
+        return 0;
+    }
+    struct stat destinationStat;
+    if (basefs::sys::fstat(destination.get(), &destinationStat) != 0) {
+        throwExceptionFromErrNo(env, dstChars.get());
+        return 0;
+    }
+
+    if (isSameFile(sourceStat, destinationStat)) {
+        return copyOntoItself(env, sourceStat.st_size, monitor);
+    }
+    basefs::CopyChannel channel(basefs::kSystemTransferCalls, destination.get(), source.get(),
+                                basefs::firstMethod(sourceStat, destinationStat));
+    basefs::SourceRegions regions = basefs::findRegions(channel, sourceStat, destinationStat);
+    bool reachedEnd = false;
+    const off_t copied = copyContents(env, channel, regions, monitor, dstChars.get(), &reachedEnd);
+    if (shouldCutDestination(destinationStat, copied, reachedEnd)) {
+        cutDestination(env, destination.get(), copied, dstChars.get());
+    }
+    return copied;
+}
