@@ -19,7 +19,19 @@ namespace {
 // set-ID program copied by root would run as root for whoever may start it).
 constexpr mode_t kModePermissionMask = 0777;
 
-// ---- The destination -------------------------------------------------------
+// ---- The pair of files -----------------------------------------------------
+
+// Opens path and examines what was opened. Returns the descriptor, or -1 with
+// an IOException pending (and nothing left open).
+int openExamined(JNIEnv *env, const char *path, int flags, mode_t mode, struct stat *st)
+{
+    basefs::UniqueFd fd(basefs::sys::open(path, flags, mode));
+    if (fd.get() < 0 || basefs::sys::fstat(fd.get(), st) != 0) {
+        throwExceptionFromErrNo(env, path);
+        return -1;
+    }
+    return fd.release();
+}
 
 bool isSameFile(const struct stat &a, const struct stat &b)
 {
@@ -133,14 +145,9 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
     const basefs::JavaPath &srcChars = entry.path(0);
     const basefs::JavaPath &dstChars = entry.path(1);
 
-    basefs::UniqueFd source(basefs::sys::open(srcChars.get(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0) {
-        throwExceptionFromErrNo(env, srcChars.get());
-        return 0;
-    }
     struct stat sourceStat;
-    if (basefs::sys::fstat(source.get(), &sourceStat) != 0) {
-        throwExceptionFromErrNo(env, srcChars.get());
+    basefs::UniqueFd source(openExamined(env, srcChars.get(), O_RDONLY | O_CLOEXEC, 0, &sourceStat));
+    if (source.get() < 0) {
         return 0;
     }
     // A directory opens for reading but has no contents to copy. Refused with
@@ -151,15 +158,10 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
     }
 
     const int exclusive = (copyFlags & COPY_EXCLUSIVE) != 0 ? O_EXCL : 0;
-    basefs::UniqueFd destination(basefs::sys::open(dstChars.get(), O_WRONLY | O_CREAT | O_CLOEXEC | exclusive,
-                                                   sourceStat.st_mode & kModePermissionMask));
-    if (destination.get() < 0) {
-        throwExceptionFromErrNo(env, dstChars.get());
-        return 0;
-    }
     struct stat destinationStat;
-    if (basefs::sys::fstat(destination.get(), &destinationStat) != 0) {
-        throwExceptionFromErrNo(env, dstChars.get());
+    basefs::UniqueFd destination(openExamined(env, dstChars.get(), O_WRONLY | O_CREAT | O_CLOEXEC | exclusive,
+                                              sourceStat.st_mode & kModePermissionMask, &destinationStat));
+    if (destination.get() < 0) {
         return 0;
     }
 

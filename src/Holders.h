@@ -32,6 +32,13 @@ public:
         }
     }
     int get() const { return fd_; }
+    // Hands the descriptor to the caller, who closes it.
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
