@@ -9,12 +9,11 @@
 #include "Holders.h"
 #include "NameCodec.h"
 
-#include <array>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <initializer_list>
-#include <optional>
+#include <new>
 
 namespace basefs {
 
@@ -143,25 +142,40 @@ public:
         if (monitor.monitorClass != nullptr && !checkMonitor(env, monitor.monitor, *monitor.monitorClass)) {
             return;
         }
-        size_t index = 0;
         for (const RequiredArgument &argument : required) {
-            if (index == PathCount) {
+            if (converted_ == PathCount) {
                 break;
             }
-            if (paths_[index].emplace(env, static_cast<jstring>(argument.value)).get() == nullptr) {
+            const JavaPath *converted = new (storage_[converted_]) JavaPath(env, static_cast<jstring>(argument.value));
+            ++converted_;
+            if (converted->get() == nullptr) {
                 return;
             }
-            ++index;
         }
-        ok_ = index == PathCount;
+        ok_ = converted_ == PathCount;
+    }
+
+    ~EntryPrologue()
+    {
+        for (size_t index = 0; index < converted_; ++index) {
+            pathAt(index)->~JavaPath();
+        }
     }
 
     bool ok() const { return ok_; }
     // The index-th path: valid only when ok().
-    const JavaPath &path(size_t index) const { return *paths_[index]; }
+    const JavaPath &path(size_t index) const { return *pathAt(index); }
 
 private:
-    std::array<std::optional<JavaPath>, PathCount> paths_;
+    const JavaPath *pathAt(size_t index) const
+    {
+        return std::launder(reinterpret_cast<const JavaPath *>(storage_[index]));
+    }
+
+    // Raw storage, constructed one path at a time: 2.5 KiB each that nothing
+    // needs to initialise before the conversion writes it.
+    alignas(JavaPath) unsigned char storage_[PathCount > 0 ? PathCount : 1][sizeof(JavaPath)];
+    size_t converted_ = 0;
     bool ok_ = false;
 };
 
