@@ -99,6 +99,9 @@ using basefs::TransferMethod;
 // While it exists, the copies of this thread use `method`: the kernel's answer
 // to the better ones is scripted as a refusal (EXDEV for copy_file_range,
 // EINVAL for sendfile). Every script starts afresh, and again on destruction.
+// The library in the JVM moves bytes over the C library's own table, so its
+// copies are steered through the calls that table makes; CopyTransferTest
+// picks a method directly, over a table of its own.
 class UseTransferMethod {
 public:
     explicit UseTransferMethod(TransferMethod method);
