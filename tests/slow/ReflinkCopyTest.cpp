@@ -1,12 +1,17 @@
 // A 512 MiB copy on a file system that shares extents (XFS made with
 // reflink=1, btrfs): copy_file_range makes it a reflink, so the copy adds
-// next to nothing to the space used. Each file system lives in an image file
-// mounted through a loop device; where the tools are missing or mounting is
-// refused (no root, no loop devices), the test says so and skips.
+// next to nothing to the space used. ctest mounts both file systems before
+// these tests run and unmounts them after (tests/slow/reflink_mounts.sh, the
+// basefs_reflink_mounts fixture) and names the folder that holds the mounts
+// in BASEFS_REFLINK_MOUNTS. A file system that is not mounted there (no root,
+// no loop devices, the tools missing, or the test run outside ctest) is
+// skipped, saying why.
 #include "JvmHarness.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -23,22 +28,13 @@ using namespace jvmtest;
 
 constexpr jlong kMiB = 1024 * 1024;
 constexpr jlong kSourceSize = 512 * kMiB;
-// Room for the source and file system overhead; the image file is sparse.
-constexpr jlong kImageSize = 1280 * kMiB;
 constexpr uint64_t kMostAdded = 16 * kMiB;
 constexpr size_t kChunk = 8 * kMiB;
 
 struct FileSystemCase {
-    const char *name;
-    const char *mkfs;     // the command that makes the file system, without the image path
-    const char *mkfsTool; // looked up first
+    const char *name;   // also the folder it is mounted on, under BASEFS_REFLINK_MOUNTS
+    int64_t magic;      // statfs's f_type of that file system
 };
-
-// Runs a shell command quietly; true when it succeeded.
-bool Shell(const std::string &command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // The blocks in use on the file system of `path`, in bytes, once written out.
 uint64_t SpaceUsed(const std::string &path)
@@ -95,34 +91,34 @@ protected:
     {
         JvmTest::SetUp();
         const FileSystemCase &c = GetParam();
-        if (!Shell(std::string("command -v ") + c.mkfsTool)) {
-            Skip(std::string(c.mkfsTool) + " is not installed");
+        const char *mounts = std::getenv("BASEFS_REFLINK_MOUNTS");
+        if (mounts == nullptr || *mounts == '\0') {
+            Skip("BASEFS_REFLINK_MOUNTS is not set: ctest sets it and mounts the file systems there");
             return;
         }
-        ASSERT_EQ(0, mkdir(mountPoint_.c_str(), 0755));
-        const int fd = open(image_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_LE(0, fd);
-        ASSERT_EQ(0, ftruncate(fd, kImageSize));
-        close(fd);
-        ASSERT_TRUE(Shell(std::string(c.mkfs) + " " + image_)) << c.mkfs;
-        // A loop mount detaches its loop device when it is unmounted.
-        if (!Shell("mount -o loop " + image_ + " " + mountPoint_)) {
-            Skip("mounting a loop device is refused here");
+        const std::string mountPoint = std::string(mounts) + "/" + c.name;
+        struct statfs fs {};
+        if (statfs(mountPoint.c_str(), &fs) != 0 || static_cast<int64_t>(fs.f_type) != c.magic) {
+            Skip("no " + std::string(c.name) + " is mounted on " + mountPoint +
+                 " (the output of the basefs_reflink_mounts_setup test says why)");
             return;
         }
-        mounted_ = true;
+        // A folder of this test's own on the mounted file system.
+        std::string pattern = mountPoint + "/test-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern.data())) << "cannot make a folder on " << mountPoint;
+        root_ = pattern;
+        source_ = root_ + "/source";
         ASSERT_TRUE(WriteSource(source_)) << "cannot write the source";
     }
 
     void TearDown() override
     {
-        if (mounted_) {
-            EXPECT_TRUE(Shell("umount " + mountPoint_)) << "cannot unmount " << mountPoint_;
+        if (!root_.empty()) {
+            for (const char *name : {"/source", "/copy", "/copy-m"}) {
+                unlink((root_ + name).c_str());
+            }
+            EXPECT_EQ(0, rmdir(root_.c_str())) << "cannot remove " << root_;
         }
-        // Whatever is left attached to the image, on any path.
-        Shell("losetup -j " + image_ + " | cut -d: -f1 | xargs -r -n1 losetup -d");
-        unlink(image_.c_str());
-        rmdir(mountPoint_.c_str());
         JvmTest::TearDown();
     }
 
@@ -132,24 +128,21 @@ protected:
         GTEST_SKIP() << why;
     }
 
-    TempDir dir_;
-    std::string image_ = dir_ / "image";
-    std::string mountPoint_ = dir_ / "mnt";
-    std::string source_ = mountPoint_ + "/source";
-    bool mounted_ = false;
+    std::string root_;
+    std::string source_;
 };
 
 TEST_P(ReflinkCopyTest, CopySharesTheSourceExtents)
 {
     for (bool withMonitor : {false, true}) {
         SCOPED_TRACE(withMonitor ? "with monitor" : "without monitor");
-        const std::string destination = mountPoint_ + (withMonitor ? "/copy-m" : "/copy");
-        const uint64_t before = SpaceUsed(mountPoint_);
+        const std::string destination = root_ + (withMonitor ? "/copy-m" : "/copy");
+        const uint64_t before = SpaceUsed(root_);
         jobject monitor = withMonitor ? NewScriptedMonitor() : nullptr;
         EXPECT_EQ(kSourceSize, natives::CopyFileCallback(JStr(source_.c_str()), JStr(destination.c_str()), 0,
                                                          monitor));
         EXPECT_FALSE(TakeException().has_value());
-        const uint64_t added = SpaceUsed(mountPoint_) - before;
+        const uint64_t added = SpaceUsed(root_) - before;
         std::printf("ReflinkCopyTest (%s, %s): the copy added %llu KiB\n", GetParam().name,
                     withMonitor ? "with monitor" : "without monitor", static_cast<unsigned long long>(added / 1024));
         EXPECT_LT(added, kMostAdded);
@@ -162,8 +155,7 @@ TEST_P(ReflinkCopyTest, CopySharesTheSourceExtents)
 
 INSTANTIATE_TEST_SUITE_P(
     FileSystems, ReflinkCopyTest,
-    ::testing::Values(FileSystemCase{"xfs", "mkfs.xfs -q -f -m reflink=1", "mkfs.xfs"},
-                      FileSystemCase{"btrfs", "mkfs.btrfs -q -f", "mkfs.btrfs"}),
+    ::testing::Values(FileSystemCase{"xfs", XFS_SUPER_MAGIC}, FileSystemCase{"btrfs", BTRFS_SUPER_MAGIC}),
     [](const ::testing::TestParamInfo<FileSystemCase> &info) { return std::string(info.param.name); });
 
 } // namespace
