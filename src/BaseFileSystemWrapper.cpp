@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 // The encodings exchanged with the Java side are declared in both languages;
 // javac's headers carry the Java values, so the two can never drift apart.
@@ -239,6 +240,47 @@ const HostMember kHostMembers[] = {
      &g_ClassPrincipal, &g_MethodPrincipalConstruct},
 };
 
+// ---- Running the initialisation once -----------------------------------------
+
+// Claimed by the one thread that runs the initialisation. pthread_once and
+// std::call_once would bind the library to a glibc 2.34 symbol.
+int g_initClaimed = 0;
+// Set while this thread runs the initialisation: a host class's static
+// initialiser that calls nInitStatic again must not wait for itself.
+thread_local bool t_initializing = false;
+// How long a thread that lost the claim sleeps between looks at the outcome.
+constexpr long kInitWaitNanoseconds = 100 * 1000;
+
+bool claimInitialization()
+{
+    int unclaimed = 0;
+    return __atomic_compare_exchange_n(&g_initClaimed, &unclaimed, 1, false, __ATOMIC_ACQ_REL,
+                                       __ATOMIC_ACQUIRE);
+}
+
+// Resolves every host member and the array helpers. Returns false at the first
+// failure, with its exception pending (none when NewGlobalRef failed).
+bool resolveCache(JNIEnv *env)
+{
+    for (const HostMember &member : kHostMembers) {
+        if (!JNI_InitMethodID(env, member.className, member.methodName, member.signature,
+                              member.outClass, member.outMethod)) {
+            return false;
+        }
+    }
+    return basefs::initArrayHelpers(env);
+}
+
+// Returns once the thread that claimed the initialisation has stored its
+// outcome. The waiting thread is in native code, so it holds up no safepoint.
+void awaitInitialization()
+{
+    const struct timespec pause = {0, kInitWaitNanoseconds};
+    while (__atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE) == INIT_NOT_RUN) {
+        nanosleep(&pause, nullptr);
+    }
+}
+
 } // namespace
 
 
@@ -246,16 +288,17 @@ extern "C" JNIEXPORT void JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
 {
     // Runs at most once per process; a failed initialisation is never retried.
-    if (g_InitRes != INIT_NOT_RUN) {
+    // Only the thread that runs it carries the exception of a failure.
+    if (t_initializing || __atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE) != INIT_NOT_RUN) {
         return;
     }
-    for (const HostMember &member : kHostMembers) {
-        if (!JNI_InitMethodID(env, member.className, member.methodName, member.signature,
-                              member.outClass, member.outMethod)) {
-            __atomic_store_n(&g_InitRes, INIT_FAILED, __ATOMIC_RELEASE);
-            return;
-        }
+    if (!claimInitialization()) {
+        awaitInitialization();
+        return;
     }
-    const bool ready = basefs::initArrayHelpers(env);
+    t_initializing = true;
+    const bool ready = resolveCache(env);
+    t_initializing = false;
+    // Pairs with the acquire loads of ensureInitialized and of the waiting threads.
     __atomic_store_n(&g_InitRes, ready ? INIT_READY : INIT_FAILED, __ATOMIC_RELEASE);
 }

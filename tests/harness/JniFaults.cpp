@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -198,6 +199,21 @@ void JNICALL CountedDeleteLocalRef(JNIEnv *env, jobject reference)
     g_real->DeleteLocalRef(env, reference);
 }
 
+// ---- The global-reference recorder ----------------------------------------------
+
+std::mutex g_globalsMutex;
+std::vector<jobject> g_globalsMade;
+
+jobject JNICALL RecordedNewGlobalRef(JNIEnv *env, jobject reference)
+{
+    jobject global = g_real->NewGlobalRef(env, reference);
+    if (global != nullptr) {
+        const std::lock_guard<std::mutex> lock(g_globalsMutex);
+        g_globalsMade.push_back(global);
+    }
+    return global;
+}
+
 // Keeps the real table, once, for the life of the process.
 void SaveRealTable(JNIEnv *env)
 {
@@ -326,5 +342,25 @@ LocalReferenceLedger::~LocalReferenceLedger()
 long LocalReferenceLedger::live() const { return g_liveReferences; }
 
 long LocalReferenceLedger::peak() const { return g_peakReferences; }
+
+GlobalReferenceRecorder::GlobalReferenceRecorder(JNIEnv *env)
+{
+    ClaimTable(env, "recording global references while the table is taken");
+    {
+        const std::lock_guard<std::mutex> lock(g_globalsMutex);
+        g_globalsMade.clear();
+    }
+    jniNativeInterface table = *g_real;
+    table.NewGlobalRef = RecordedNewGlobalRef;
+    Check(Jvmti()->SetJNIFunctionTable(&table), "SetJNIFunctionTable");
+}
+
+GlobalReferenceRecorder::~GlobalReferenceRecorder() { ReleaseTable(); }
+
+std::vector<jobject> GlobalReferenceRecorder::made() const
+{
+    const std::lock_guard<std::mutex> lock(g_globalsMutex);
+    return g_globalsMade;
+}
 
 } // namespace jvmtest::faults

@@ -12,6 +12,8 @@
 
 #include "JvmHarness.h"
 
+#include <vector>
+
 namespace jvmtest::faults {
 
 // The JNI functions a test can make fail, and how each fails.
@@ -65,6 +67,20 @@ public:
 
     long live() const;
     long peak() const;
+};
+
+// While it exists, keeps every global reference that NewGlobalRef makes, on
+// any thread, so that a test can tell how many were made and to what. Not
+// together with a FailJniCall or a LocalReferenceLedger.
+class GlobalReferenceRecorder {
+public:
+    explicit GlobalReferenceRecorder(JNIEnv *env = Env());
+    ~GlobalReferenceRecorder();
+    GlobalReferenceRecorder(const GlobalReferenceRecorder &) = delete;
+    GlobalReferenceRecorder &operator=(const GlobalReferenceRecorder &) = delete;
+
+    // The references made so far, in no particular order.
+    std::vector<jobject> made() const;
 };
 
 } // namespace jvmtest::faults
