@@ -4,7 +4,10 @@
 set -eu
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
-cmake --install "$1" --prefix "$prefix" > /dev/null
+# Under umask 000: the installed modes must not follow the installer's umask.
+(umask 000 && cmake --install "$1" --prefix "$prefix" > /dev/null)
+writable=$(find "$prefix" -mindepth 1 ! -type l -perm /022)
+[ -z "$writable" ] || { echo "writable by group or others after install:"; echo "$writable"; exit 1; }
 # Debian's Java layout: the JNI library in lib/TRIPLET/jni, versioned jars with
 # plain-named links (which the tool's Class-Path names), poms and jars in a
 # Maven repository.
@@ -32,4 +35,4 @@ printf 'installed' > "$prefix/probe"
 output=$("$prefix/bin/basefs" ls -l "$prefix")
 echo "$output"
 echo "$output" | grep -q ' probe$'
-echo "1 passed, 0 failed"
+echo "2 passed, 0 failed"

@@ -35,7 +35,8 @@ contains() {
 }
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-(cd "$build" && rm -f ./*.deb && cpack -G DEB > cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
+# Under umask 000: the packaged modes must not follow the packager's umask.
+(cd "$build" && rm -f ./*.deb && umask 000 && cpack -G DEB > cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
 jni_deb=$(ls "$build"/libbasefs-jni_"$version"_*.deb)
 java_deb=$build/libbasefs-java_${version}_all.deb
 arch=$(dpkg-deb -f "$jni_deb" Architecture)
@@ -63,6 +64,14 @@ check "libbasefs-jni: the licence" contains jni '\./usr/share/doc/libbasefs-jni/
 check "libbasefs-java depends on the JNI library and a JRE" contains depends \
     "libbasefs-jni \(= $version\).*java17-runtime-headless" "$(dpkg-deb -f "$java_deb" Depends)"
 check "libbasefs-java is for every architecture" contains arch '^all$' "$(dpkg-deb -f "$java_deb" Architecture)"
+
+# writable_entries LISTING: the entries of a `dpkg-deb -c` listing, links aside,
+# that group or others may write.
+writable_entries() {
+    ! printf '%s\n' "$1" | awk '$1 !~ /^l/ && (substr($1, 6, 1) == "w" || substr($1, 9, 1) == "w")' | grep .
+}
+check "libbasefs-jni: no entry writable by group or others" writable_entries "$jni_files"
+check "libbasefs-java: no entry writable by group or others" writable_entries "$java_files"
 
 # run_in ROOT COMMAND: runs a shell command inside the root.
 run_in() {
