@@ -60,14 +60,29 @@ void cutDestination(JNIEnv *env, int destination, off_t length, const char *dest
 
 // ---- The steps and the monitor ----------------------------------------------
 
-// Tells the monitor that one step is done. Returns false when the copy must
-// stop: the monitor answered false, or its exception is pending.
-bool reportStep(JNIEnv *env, jobject monitor)
+// What the monitor hears for a step that spanned `spanned` source bytes: the
+// step size, also for a shorter last step; a step that ended at the end of a
+// hole past its own end says the whole span, so that its holes, however
+// large, cost one call and the reports still add up to the size.
+jlong stepReport(off_t spanned)
 {
-    // The step size is reported, also for a shorter last step.
-    const jboolean goOn = env->CallBooleanMethod(monitor, g_MethodMonitorProgressSync,
-                                                 static_cast<jlong>(basefs::kCopyStepSize));
+    return static_cast<jlong>(std::max(spanned, basefs::kCopyStepSize));
+}
+
+// Tells the monitor that one step of `spanned` bytes is done. Returns false
+// when the copy must stop: the monitor answered false, or its exception is
+// pending.
+bool reportStep(JNIEnv *env, jobject monitor, off_t spanned)
+{
+    const jboolean goOn = env->CallBooleanMethod(monitor, g_MethodMonitorProgressSync, stepReport(spanned));
     return !env->ExceptionCheck() && goOn == JNI_TRUE;
+}
+
+// Where a step that starts at `position` ends: one step size on, never past
+// the largest offset.
+off_t stepEndFrom(off_t position)
+{
+    return position + std::min(basefs::kCopyStepSize, basefs::kMaxOffset - position);
 }
 
 // Throws what ended a step with kFailed, unless an exception is pending.
@@ -80,19 +95,38 @@ void throwTransferFailure(JNIEnv *env, const basefs::CopyChannel &channel, const
     throwExceptionFromErrNo(env, destinationPath);
 }
 
+// Where a step of a file copied onto itself ends when a real copy's would be
+// `stepEnd`: at the end of the hole that holds the step's last byte, as a
+// copy that skips holes ends it. A failed lookup (no SEEK_DATA here) keeps
+// the step as it is; no data left ends it at the size.
+off_t ownStepEnd(int fd, off_t stepEnd, off_t size)
+{
+    const off_t nextData = basefs::sys::lseek(fd, stepEnd - 1, SEEK_DATA);
+    if (nextData < 0) {
+        return errno == ENXIO ? size : stepEnd;
+    }
+    return std::max(stepEnd, std::min(nextData, size));
+}
+
 // A file copied onto itself (the same path, a hard link, a symbolic link)
 // already holds its contents: writing them again would only fill its holes.
-// No byte moves, but the monitor hears the steps of a real copy and may stop
-// it. Returns the bytes "copied": the size, or those up to the stop.
-off_t copyOntoItself(JNIEnv *env, off_t size, jobject monitor)
+// No byte moves, but the monitor hears the steps of a real copy, holes
+// skipped alike, and may stop it. Returns the bytes "copied": the size, or
+// those up to the stop.
+off_t copyOntoItself(JNIEnv *env, int fd, const struct stat &st, jobject monitor)
 {
     if (monitor == nullptr) {
-        return size;
+        return st.st_size;
     }
+    const bool holes = basefs::mayHaveHoles(st);
     off_t position = 0;
-    while (position < size) {
-        position += std::min(basefs::kCopyStepSize, size - position);
-        if (!reportStep(env, monitor)) {
+    while (position < st.st_size) {
+        const off_t stepStart = position;
+        position = std::min(stepEndFrom(stepStart), st.st_size);
+        if (holes && position < st.st_size) {
+            position = ownStepEnd(fd, position, st.st_size);
+        }
+        if (!reportStep(env, monitor, position - stepStart)) {
             break;
         }
     }
@@ -100,12 +134,13 @@ off_t copyOntoItself(JNIEnv *env, off_t size, jobject monitor)
 }
 
 // Copies the source from its start to its end: until a transfer moves nothing,
-// a transfer fails, or the monitor stops the copy. With a monitor the source
-// goes in 1 MiB steps, holes included, each reported once something of it was
-// copied; without one each transfer asks for all that is left. Returns the
-// source bytes copied, holes included, and sets *reachedEnd when a transfer
-// found the end; an exception for a failed transfer or the monitor's exception
-// may be pending.
+// a hole reaches the end, a transfer fails, or the monitor stops the copy.
+// With a monitor the source goes in 1 MiB steps, each reported once something
+// of it was copied, a step ending inside a hole going on to the hole's end;
+// without one each transfer asks for all that is left. Returns the source
+// bytes copied, holes included, and sets *reachedEnd when the copy found the
+// end; an exception for a failed transfer or the monitor's exception may be
+// pending.
 off_t copyContents(JNIEnv *env, basefs::CopyChannel &channel, basefs::SourceRegions &regions, jobject monitor,
                    const char *destinationPath, bool *reachedEnd)
 {
@@ -113,13 +148,14 @@ off_t copyContents(JNIEnv *env, basefs::CopyChannel &channel, basefs::SourceRegi
     *reachedEnd = false;
     for (;;) {
         const off_t stepStart = position;
-        const off_t stepEnd = monitor != nullptr ? stepStart + basefs::kCopyStepSize : basefs::kNoStepEnd;
+        const basefs::StepLimit stepEnd = monitor != nullptr ? basefs::StepLimit(stepEndFrom(stepStart))
+                                                             : basefs::kNoStepEnd;
         const basefs::StepEnd end = basefs::copyStep(channel, regions, stepEnd, &position);
         if (end == basefs::StepEnd::kFailed) {
             throwTransferFailure(env, channel, destinationPath);
             break;
         }
-        if (monitor != nullptr && position > stepStart && !reportStep(env, monitor)) {
+        if (monitor != nullptr && position > stepStart && !reportStep(env, monitor, position - stepStart)) {
             break;
         }
         if (end == basefs::StepEnd::kEndOfSource) {
@@ -166,7 +202,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
     }
 
     if (isSameFile(sourceStat, destinationStat)) {
-        return copyOntoItself(env, sourceStat.st_size, monitor);
+        return copyOntoItself(env, source.get(), sourceStat, monitor);
     }
     basefs::CopyChannel channel(basefs::kSystemTransferCalls, destination.get(), source.get(),
                                 basefs::firstMethod(sourceStat, destinationStat));

@@ -10,12 +10,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -387,21 +391,156 @@ TEST_P(CopyMethodTest, SparseSourceKeepsItsHoles)
         const blkcnt_t blocksBefore = SparseSource::Blocks(path);
         const std::string link = destination + "-link";
         ASSERT_EQ(0, symlink(path.c_str(), link.c_str()));
-        EXPECT_EQ(SparseSource::kSize, Copy(path, link, withMonitor ? NewScriptedMonitor() : nullptr));
+        jobject ownMonitor = withMonitor ? NewScriptedMonitor() : nullptr;
+        EXPECT_EQ(SparseSource::kSize, Copy(path, link, ownMonitor));
         ExpectNoException();
         EXPECT_EQ(SparseSource::kSize, Copy(path, path, nullptr));
         ExpectNoException();
         EXPECT_EQ(blocksBefore, SparseSource::Blocks(path));
         if (monitor != nullptr) {
-            // Holes count as steps, so a progress bar completes.
+            // A step ending in a hole goes on to its end and reports the whole
+            // span: one call per data region, adding up to the size, so a
+            // progress bar completes.
             const std::vector<jlong> reported = MonitorBytesReported(monitor);
-            EXPECT_EQ(static_cast<size_t>(SparseSource::kSize / kMiB), reported.size());
-            jlong sum = 0;
-            for (jlong bytes : reported) {
-                sum += bytes;
-            }
-            EXPECT_GE(sum, SparseSource::kSize);
+            ASSERT_EQ(3u, reported.size());
+            EXPECT_LT(100 * kMiB, reported[0]);
+            EXPECT_EQ(200 * kMiB, reported[0] + reported[1]);
+            EXPECT_EQ(SparseSource::kSize - 200 * kMiB, reported[2]);
+            // Onto itself, the same steps.
+            EXPECT_EQ(reported, MonitorBytesReported(ownMonitor));
         }
+    }
+}
+
+// A directory of its own on /dev/shm, removed with its files: tmpfs takes
+// files of up to 2^63-1 bytes, where ext4 refuses more than 16 TiB.
+class ShmDir {
+public:
+    ShmDir()
+    {
+        char pattern[] = "/dev/shm/basefs-test-XXXXXX";
+        struct statfs fs {};
+        if (mkdtemp(pattern) != nullptr) {
+            path_ = pattern;
+            tmpfs_ = statfs(pattern, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+        }
+    }
+    ~ShmDir()
+    {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    ShmDir(const ShmDir &) = delete;
+    ShmDir &operator=(const ShmDir &) = delete;
+
+    bool IsTmpfs() const { return tmpfs_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    bool tmpfs_ = false;
+};
+
+constexpr jlong kMaxOffset = std::numeric_limits<off_t>::max();
+
+// Makes a file of `size` bytes holding one 'x' at each of `bytes` and holes
+// elsewhere.
+void MakeSparse(const std::string &path, jlong size, const std::vector<jlong> &bytes)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_LE(0, fd) << path;
+    EXPECT_EQ(0, ftruncate(fd, size));
+    for (jlong offset : bytes) {
+        EXPECT_EQ(1, pwrite(fd, "x", 1, offset));
+    }
+    close(fd);
+}
+
+// The first data at or after `offset` of the file at `path`.
+jlong NextData(const std::string &path, jlong offset)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const off_t data = lseek(fd, offset, SEEK_DATA);
+    close(fd);
+    return data;
+}
+
+// Whether the file at `path` has `size` bytes, with an 'x' at each of `bytes`.
+void ExpectSparseCopy(const std::string &path, jlong size, const std::vector<jlong> &bytes)
+{
+    struct stat st {};
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(size, st.st_size);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    for (jlong offset : bytes) {
+        char byte = 0;
+        EXPECT_EQ(1, pread(fd, &byte, 1, offset)) << offset;
+        EXPECT_EQ('x', byte) << offset;
+    }
+    close(fd);
+}
+
+TEST_P(CopyMethodTest, SparseFilesUpToTheLargestSize)
+{
+    ShmDir shm;
+    if (!shm.IsTmpfs()) {
+        GTEST_SKIP() << "no tmpfs at /dev/shm";
+    }
+    // tmpfs finds no data in the very last page below 2^63 with SEEK_DATA:
+    // the data near the top lies below it.
+    const jlong nearTop = kMaxOffset - 2 * kMiB;
+    const jlong justUnder = kMaxOffset - kMiB;
+    using Reports = std::vector<jlong> (*)(jlong size, jlong nextData);
+    struct Case {
+        const char *name;
+        jlong size;
+        std::vector<jlong> bytes;
+        int transfers; // that moved data or found the end
+        Reports reports; // nextData: the first data after the first step
+    } cases[] = {
+        // A hole to the end ends the copy, with one report for all of it.
+        {"2^63-1 bytes, no data", kMaxOffset, {}, 0, [](jlong size, jlong) { return std::vector<jlong>{size}; }},
+        {"2^63-1 bytes, data at the start and near the top", kMaxOffset, {0, nearTop}, 2,
+         [](jlong size, jlong nextData) { return std::vector<jlong>{nextData, size - nextData}; }},
+        // The request after the last data stays below the largest offset.
+        {"2^63-1-1000 bytes, data at the start", kMaxOffset - 1000, {0}, 1,
+         [](jlong size, jlong) { return std::vector<jlong>{size}; }},
+        {"2^63-1-2^20 bytes, data in the last byte", justUnder, {justUnder - 1}, 2,
+         [](jlong, jlong nextData) { return std::vector<jlong>{nextData, kMiB}; }},
+    };
+    int index = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string source = shm / ("source" + std::to_string(index));
+        MakeSparse(source, c.size, c.bytes);
+        const std::vector<jlong> reports = c.reports(c.size, NextData(source, kMiB));
+        for (bool withMonitor : {false, true}) {
+            SCOPED_TRACE(withMonitor ? "with monitor" : "without monitor");
+            const std::string destination = shm / ("copy" + std::to_string(index++));
+            jobject monitor = withMonitor ? NewScriptedMonitor() : nullptr;
+            const int transfersBefore = TransferCalls();
+            EXPECT_EQ(c.size, CopyDirect(source, destination, monitor));
+            ExpectNoException();
+            EXPECT_EQ(c.transfers, TransferCalls() - transfersBefore);
+            ExpectSparseCopy(destination, c.size, c.bytes);
+            EXPECT_EQ(SparseSource::Blocks(source), SparseSource::Blocks(destination));
+            if (monitor != nullptr) {
+                EXPECT_EQ(reports, MonitorBytesReported(monitor));
+            }
+            // Onto itself: the same steps, and nothing moved.
+            jobject ownMonitor = withMonitor ? NewScriptedMonitor() : nullptr;
+            const int ownBefore = TransferCalls();
+            EXPECT_EQ(c.size, CopyDirect(destination, destination, ownMonitor));
+            ExpectNoException();
+            EXPECT_EQ(ownBefore, TransferCalls());
+            if (ownMonitor != nullptr) {
+                EXPECT_EQ(reports, MonitorBytesReported(ownMonitor));
+            }
+            unlink(destination.c_str());
+        }
+        unlink(source.c_str());
     }
 }
 
