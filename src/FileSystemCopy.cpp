@@ -21,16 +21,47 @@ constexpr mode_t kModePermissionMask = 0777;
 
 // ---- The pair of files -----------------------------------------------------
 
-// Opens path and examines what was opened. Returns the descriptor, or -1 with
-// an IOException pending (and nothing left open).
-int openExamined(JNIEnv *env, const char *path, int flags, mode_t mode, struct stat *st)
+// The open of an existing destination and the exclusive creation of a new one
+// are tried this many times while a file appears and goes between them.
+constexpr int kDestinationOpenAttempts = 2;
+
+// Examines what opening `path` gave: `opened`, a descriptor, or -1 with errno
+// set by the open. Returns the descriptor, or -1 with an IOException pending
+// (and nothing left open).
+int examineOpened(JNIEnv *env, int opened, const char *path, struct stat *st)
 {
-    basefs::UniqueFd fd(basefs::sys::open(path, flags, mode));
+    basefs::UniqueFd fd(opened);
     if (fd.get() < 0 || basefs::sys::fstat(fd.get(), st) != 0) {
         throwExceptionFromErrNo(env, path);
         return -1;
     }
     return fd.release();
+}
+
+// Opens the destination for writing: an existing file as it is, following a
+// symbolic link to it; a missing one is created exclusively (O_EXCL), so that
+// nothing is created where a symbolic link points, a dangling one being
+// refused with EEXIST. A file created or removed between the two opens is
+// met by trying them once more. Returns the descriptor, or -1 with errno set.
+int openDestination(const char *path, bool exclusive, mode_t mode)
+{
+    constexpr int kWrite = O_WRONLY | O_CLOEXEC;
+    constexpr int kCreate = kWrite | O_CREAT | O_EXCL;
+    if (exclusive) {
+        return basefs::sys::open(path, kCreate, mode);
+    }
+    int fd = -1;
+    for (int attempt = 0; attempt < kDestinationOpenAttempts; ++attempt) {
+        fd = basefs::sys::open(path, kWrite);
+        if (fd >= 0 || errno != ENOENT) {
+            return fd;
+        }
+        fd = basefs::sys::open(path, kCreate, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return fd;
 }
 
 bool isSameFile(const struct stat &a, const struct stat &b)
@@ -182,7 +213,8 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
     const basefs::JavaPath &dstChars = entry.path(1);
 
     struct stat sourceStat;
-    basefs::UniqueFd source(openExamined(env, srcChars.get(), O_RDONLY | O_CLOEXEC, 0, &sourceStat));
+    basefs::UniqueFd source(
+        examineOpened(env, basefs::sys::open(srcChars.get(), O_RDONLY | O_CLOEXEC), srcChars.get(), &sourceStat));
     if (source.get() < 0) {
         return 0;
     }
@@ -193,10 +225,11 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         return 0;
     }
 
-    const int exclusive = (copyFlags & COPY_EXCLUSIVE) != 0 ? O_EXCL : 0;
+    const bool exclusive = (copyFlags & COPY_EXCLUSIVE) != 0;
     struct stat destinationStat;
-    basefs::UniqueFd destination(openExamined(env, dstChars.get(), O_WRONLY | O_CREAT | O_CLOEXEC | exclusive,
-                                              sourceStat.st_mode & kModePermissionMask, &destinationStat));
+    basefs::UniqueFd destination(examineOpened(
+        env, openDestination(dstChars.get(), exclusive, sourceStat.st_mode & kModePermissionMask), dstChars.get(),
+        &destinationStat));
     if (destination.get() < 0) {
         return 0;
     }

@@ -758,6 +758,84 @@ TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
     EXPECT_EQ(0600u, ModeOf(existing));
 }
 
+TEST_F(CopyFileTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
+{
+    // Nothing is ever created where a symbolic link points: a link planted
+    // as the destination could aim root's copy at /etc/cron.d.
+    const std::string other = dir_ / "other";
+    ASSERT_EQ(0, mkdir(other.c_str(), 0755));
+    const std::string target = other + "/target";
+    enum class Kind { kNew, kExisting, kLinkToExisting, kDanglingLink, kLinkToDanglingLink };
+    struct Case {
+        const char *name;
+        Kind kind;
+        jint flags;
+        bool refused; // "Path already exists [17]"
+    } cases[] = {
+        {"new", Kind::kNew, 0, false},
+        {"existing", Kind::kExisting, 0, false},
+        {"link to an existing file", Kind::kLinkToExisting, 0, false},
+        {"dangling link", Kind::kDanglingLink, 0, true},
+        {"link to a dangling link", Kind::kLinkToDanglingLink, 0, true},
+        {"dangling link, exclusive", Kind::kDanglingLink, COPY_EXCLUSIVE, true},
+        {"new, exclusive", Kind::kNew, COPY_EXCLUSIVE, false},
+    };
+    ASSERT_EQ(0, chmod(source_.c_str(), 0754));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(destination_.c_str());
+        unlink(target.c_str());
+        unlink((other + "/link").c_str());
+        struct stat before {};
+        switch (c.kind) {
+        case Kind::kNew:
+            break;
+        case Kind::kExisting:
+            dir_.WriteFile("destination", "old");
+            ASSERT_EQ(0, chmod(destination_.c_str(), 0600));
+            ASSERT_EQ(0, stat(destination_.c_str(), &before));
+            break;
+        case Kind::kLinkToExisting:
+            dir_.WriteFile("other/target", "old");
+            ASSERT_EQ(0, chmod(target.c_str(), 0600));
+            ASSERT_EQ(0, stat(target.c_str(), &before));
+            ASSERT_EQ(0, symlink(target.c_str(), destination_.c_str()));
+            break;
+        case Kind::kDanglingLink:
+            ASSERT_EQ(0, symlink(target.c_str(), destination_.c_str()));
+            break;
+        case Kind::kLinkToDanglingLink:
+            ASSERT_EQ(0, symlink(target.c_str(), (other + "/link").c_str()));
+            ASSERT_EQ(0, symlink((other + "/link").c_str(), destination_.c_str()));
+            break;
+        }
+        const mode_t previousMask = umask(022);
+        const jlong copied = CopyDirect(source_, destination_, nullptr, c.flags);
+        umask(previousMask);
+        if (c.refused) {
+            EXPECT_EQ(0, copied);
+            ExpectException("java.io.IOException", "Path already exists [17]");
+            EXPECT_NE(0, access(target.c_str(), F_OK));
+            continue;
+        }
+        EXPECT_EQ(kTwoAndAHalfMiB, copied);
+        ExpectNoException();
+        EXPECT_TRUE(ReadFileContents(destination_) == sourceContents_);
+        struct stat after {};
+        ASSERT_EQ(0, stat(destination_.c_str(), &after));
+        if (c.kind == Kind::kNew) {
+            EXPECT_EQ(0754u, after.st_mode & 07777);
+        } else {
+            // The same file, written in place, keeping its own mode.
+            EXPECT_EQ(before.st_ino, after.st_ino);
+            EXPECT_EQ(0600u, after.st_mode & 07777);
+        }
+        struct stat link {};
+        ASSERT_EQ(0, lstat(destination_.c_str(), &link));
+        EXPECT_EQ(c.kind == Kind::kLinkToExisting, S_ISLNK(link.st_mode));
+    }
+}
+
 TEST_F(CopyFileTest, MissingSourceCreatesNothing)
 {
     const int descriptors = OpenDescriptorCount();
