@@ -2,7 +2,9 @@
 // destination and failed transfers, each with every transfer method
 // (copy_file_range, sendfile, read/write: the better ones refused through the
 // stand-ins of CLibraryFaults); the choice of method, pseudo-files, devices,
-// FIFOs and sparse sources; the creation mode and the failures before a copy.
+// FIFOs and sparse sources, up to the largest size on tmpfs; the destination
+// opened or created exclusively, the creation mode and the failures before a
+// copy.
 #include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
