@@ -136,6 +136,11 @@ TransferMethod firstMethod(const struct stat &source, const struct stat &destina
                : TransferMethod::kSendfile;
 }
 
+bool mayHaveHoles(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_blocks * kStatBlockUnit < st.st_size;
+}
+
 // Holes are kept only from a regular source that has some (fewer blocks than
 // its size needs, and a hole before its end) into an empty regular file:
 // holes skipped in a longer destination would keep its old bytes, and other
@@ -144,9 +149,8 @@ TransferMethod firstMethod(const struct stat &source, const struct stat &destina
 SourceRegions findRegions(const CopyChannel &channel, const struct stat &sourceStat,
                           const struct stat &destinationStat)
 {
-    SourceRegions regions{false, sourceStat.st_size, 0, 0, false};
-    if (!S_ISREG(sourceStat.st_mode) || !S_ISREG(destinationStat.st_mode) || destinationStat.st_size != 0 ||
-        sourceStat.st_blocks * kStatBlockUnit >= sourceStat.st_size) {
+    SourceRegions regions{false, sourceStat.st_size, 0, 0, false, false};
+    if (!mayHaveHoles(sourceStat) || !S_ISREG(destinationStat.st_mode) || destinationStat.st_size != 0) {
         return regions;
     }
     // A file system without SEEK_HOLE answers EINVAL: the copy is dense.
@@ -175,6 +179,7 @@ bool findNextRegion(const CopyChannel &channel, off_t position, SourceRegions *r
         }
         regions->dataStart = regions->size;
         regions->dataEnd = regions->size;
+        regions->noDataLeft = true;
         return true;
     }
     const off_t dataEnd = channel.calls.lseek(channel.source, dataStart, SEEK_HOLE);
@@ -193,35 +198,47 @@ bool seekBoth(const CopyChannel &channel, off_t position)
            channel.calls.lseek(channel.destination, position, SEEK_SET) == position;
 }
 
-// The bytes one transfer asks for on the way to `limit` (kNoStepEnd: as many
-// as are left). The reported size sizes a request until the copy reaches it;
-// past it (a pseudo-file, a device, a FIFO, a source that grew) the most one
-// call moves.
-size_t requestSize(off_t position, off_t limit, off_t reportedSize)
-{
-    if (limit != kNoStepEnd) {
-        return static_cast<size_t>(limit - position);
-    }
-    return position < reportedSize ? static_cast<size_t>(reportedSize - position) : kMaxTransferSize;
-}
-
 } // namespace
 
-StepEnd copyStep(CopyChannel &channel, SourceRegions &regions, off_t stepEnd, off_t *position)
+size_t requestSize(off_t position, StepLimit limit, off_t reportedSize)
 {
-    while (*position < stepEnd) {
-        off_t limit = stepEnd;
+    // position + count past kMaxOffset is refused with EINVAL.
+    const off_t room = kMaxOffset - position;
+    off_t wanted = static_cast<off_t>(kMaxTransferSize);
+    if (limit.has_value()) {
+        wanted = *limit - position;
+    } else if (position < reportedSize) {
+        wanted = reportedSize - position;
+    }
+    return static_cast<size_t>(std::min(wanted, room));
+}
+
+StepEnd copyStep(CopyChannel &channel, SourceRegions &regions, StepLimit stepEnd, off_t *position)
+{
+    for (;;) {
+        // No file reaches past the largest offset: nothing more can be asked.
+        if (*position == kMaxOffset) {
+            return StepEnd::kEndOfSource;
+        }
+        if (stepEnd.has_value() && *position >= *stepEnd) {
+            return StepEnd::kComplete;
+        }
+        StepLimit limit = stepEnd;
         if (regions.sparse && *position < regions.size) {
             if (*position >= regions.dataEnd && !findNextRegion(channel, *position, &regions)) {
                 return StepEnd::kFailed;
             }
             if (*position < regions.dataStart) {
-                *position = std::min(regions.dataStart, stepEnd);
+                // The whole hole, also past the step's end: a step never ends inside one.
+                *position = regions.dataStart;
                 regions.seekPending = true;
+                if (regions.noDataLeft) {
+                    return StepEnd::kEndOfSource;
+                }
                 continue;
             }
-            limit = std::min(stepEnd, regions.dataEnd);
-            if (limit <= *position) {
+            limit = stepEnd.has_value() ? std::min(*stepEnd, regions.dataEnd) : regions.dataEnd;
+            if (*limit <= *position) {
                 // The source changed under the lookups: dense from here.
                 regions.sparse = false;
                 continue;
@@ -246,7 +263,6 @@ StepEnd copyStep(CopyChannel &channel, SourceRegions &regions, off_t stepEnd, of
             return StepEnd::kFailed;
         }
     }
-    return StepEnd::kComplete;
 }
 
 } // namespace basefs

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -22,6 +23,8 @@ inline constexpr size_t kReadWriteBufferSize = static_cast<size_t>(kCopyStepSize
 inline constexpr size_t kMaxTransferSize = 0x7ffff000;
 // st_blocks counts units of this many bytes.
 inline constexpr off_t kStatBlockUnit = 512;
+// The largest file offset: the kernel refuses a transfer whose end would pass it.
+inline constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
 
 // The calls the transfer strategies make, each as its namesake in
 // SystemCalls.h does it: the result, or -1 with errno set; an interrupted
@@ -80,7 +83,11 @@ struct SourceRegions {
     off_t dataStart;  // the data region [dataStart, dataEnd) at or after the position
     off_t dataEnd;
     bool seekPending; // a hole was skipped: both file positions are behind
+    bool noDataLeft;  // a hole runs from the position to the reported size
 };
+
+// Whether a regular file may have holes: fewer blocks than its size needs.
+bool mayHaveHoles(const struct stat &st);
 
 // The regions of the channel's source, from its start. The source itself is
 // never a destination here: a file copied onto itself is not copied.
@@ -88,17 +95,27 @@ SourceRegions findRegions(const CopyChannel &channel, const struct stat &source,
 
 enum class StepEnd {
     kComplete,    // the step reached its end
-    kEndOfSource, // a transfer moved nothing: the source ended
+    kEndOfSource, // a transfer moved nothing, a hole reached the reported size, or the largest offset was reached
     kFailed,      // errno set, or the channel's outOfMemory
 };
 
-// A step end beyond any file: the step goes on until the source ends.
-inline constexpr off_t kNoStepEnd = std::numeric_limits<off_t>::max();
+// Where a step ends, if anywhere: no value means the step goes on until the
+// source ends. Any off_t is a real size or offset, so none can say "no end".
+using StepLimit = std::optional<off_t>;
+inline constexpr StepLimit kNoStepEnd = std::nullopt;
+
+// The bytes one transfer asks for on the way to `limit`. With no limit: the
+// rest up to the reported size while the copy is below it, past it (a
+// pseudo-file, a device, a FIFO, a source that grew) the most one call moves.
+// Never more than is left below the largest offset: 0 at kMaxOffset.
+size_t requestSize(off_t position, StepLimit limit, off_t reportedSize);
 
 // Copies the source from *position up to `stepEnd`: data regions through the
-// channel, holes skipped. Ends early at the end of the source or at a failure;
-// *position follows the source bytes copied, holes included.
-StepEnd copyStep(CopyChannel &channel, SourceRegions &regions, off_t stepEnd, off_t *position);
+// channel, holes skipped. A step whose end falls inside a hole ends at that
+// hole's end instead, so that holes cost no steps; a hole that reaches the
+// reported size ends the copy there. Ends early at the end of the source or at
+// a failure; *position follows the source bytes copied, holes included.
+StepEnd copyStep(CopyChannel &channel, SourceRegions &regions, StepLimit stepEnd, off_t *position);
 
 } // namespace basefs
 

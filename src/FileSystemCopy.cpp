@@ -21,16 +21,47 @@ constexpr mode_t kModePermissionMask = 0777;
 
 // ---- The pair of files -----------------------------------------------------
 
-// Opens path and examines what was opened. Returns the descriptor, or -1 with
-// an IOException pending (and nothing left open).
-int openExamined(JNIEnv *env, const char *path, int flags, mode_t mode, struct stat *st)
+// The open of an existing destination and the exclusive creation of a new one
+// are tried this many times while a file appears and goes between them.
+constexpr int kDestinationOpenAttempts = 2;
+
+// Examines what opening `path` gave: `opened`, a descriptor, or -1 with errno
+// set by the open. Returns the descriptor, or -1 with an IOException pending
+// (and nothing left open).
+int examineOpened(JNIEnv *env, int opened, const char *path, struct stat *st)
 {
-    basefs::UniqueFd fd(basefs::sys::open(path, flags, mode));
+    basefs::UniqueFd fd(opened);
     if (fd.get() < 0 || basefs::sys::fstat(fd.get(), st) != 0) {
         throwExceptionFromErrNo(env, path);
         return -1;
     }
     return fd.release();
+}
+
+// Opens the destination for writing: an existing file as it is, following a
+// symbolic link to it; a missing one is created exclusively (O_EXCL), so that
+// nothing is created where a symbolic link points, a dangling one being
+// refused with EEXIST. A file created or removed between the two opens is
+// met by trying them once more. Returns the descriptor, or -1 with errno set.
+int openDestination(const char *path, bool exclusive, mode_t mode)
+{
+    constexpr int kWrite = O_WRONLY | O_CLOEXEC;
+    constexpr int kCreate = kWrite | O_CREAT | O_EXCL;
+    if (exclusive) {
+        return basefs::sys::open(path, kCreate, mode);
+    }
+    int fd = -1;
+    for (int attempt = 0; attempt < kDestinationOpenAttempts; ++attempt) {
+        fd = basefs::sys::open(path, kWrite);
+        if (fd >= 0 || errno != ENOENT) {
+            return fd;
+        }
+        fd = basefs::sys::open(path, kCreate, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return fd;
 }
 
 bool isSameFile(const struct stat &a, const struct stat &b)
@@ -60,14 +91,29 @@ void cutDestination(JNIEnv *env, int destination, off_t length, const char *dest
 
 // ---- The steps and the monitor ----------------------------------------------
 
-// Tells the monitor that one step is done. Returns false when the copy must
-// stop: the monitor answered false, or its exception is pending.
-bool reportStep(JNIEnv *env, jobject monitor)
+// What the monitor hears for a step that spanned `spanned` source bytes: the
+// step size, also for a shorter last step; a step that ended at the end of a
+// hole past its own end says the whole span, so that its holes, however
+// large, cost one call and the reports still add up to the size.
+jlong stepReport(off_t spanned)
 {
-    // The step size is reported, also for a shorter last step.
-    const jboolean goOn = env->CallBooleanMethod(monitor, g_MethodMonitorProgressSync,
-                                                 static_cast<jlong>(basefs::kCopyStepSize));
+    return static_cast<jlong>(std::max(spanned, basefs::kCopyStepSize));
+}
+
+// Tells the monitor that one step of `spanned` bytes is done. Returns false
+// when the copy must stop: the monitor answered false, or its exception is
+// pending.
+bool reportStep(JNIEnv *env, jobject monitor, off_t spanned)
+{
+    const jboolean goOn = env->CallBooleanMethod(monitor, g_MethodMonitorProgressSync, stepReport(spanned));
     return !env->ExceptionCheck() && goOn == JNI_TRUE;
+}
+
+// Where a step that starts at `position` ends: one step size on, never past
+// the largest offset.
+off_t stepEndFrom(off_t position)
+{
+    return position + std::min(basefs::kCopyStepSize, basefs::kMaxOffset - position);
 }
 
 // Throws what ended a step with kFailed, unless an exception is pending.
@@ -80,19 +126,38 @@ void throwTransferFailure(JNIEnv *env, const basefs::CopyChannel &channel, const
     throwExceptionFromErrNo(env, destinationPath);
 }
 
+// Where a step of a file copied onto itself ends when a real copy's would be
+// `stepEnd`: at the end of the hole that holds the step's last byte, as a
+// copy that skips holes ends it. A failed lookup (no SEEK_DATA here) keeps
+// the step as it is; no data left ends it at the size.
+off_t ownStepEnd(int fd, off_t stepEnd, off_t size)
+{
+    const off_t nextData = basefs::sys::lseek(fd, stepEnd - 1, SEEK_DATA);
+    if (nextData < 0) {
+        return errno == ENXIO ? size : stepEnd;
+    }
+    return std::max(stepEnd, std::min(nextData, size));
+}
+
 // A file copied onto itself (the same path, a hard link, a symbolic link)
 // already holds its contents: writing them again would only fill its holes.
-// No byte moves, but the monitor hears the steps of a real copy and may stop
-// it. Returns the bytes "copied": the size, or those up to the stop.
-off_t copyOntoItself(JNIEnv *env, off_t size, jobject monitor)
+// No byte moves, but the monitor hears the steps of a real copy, holes
+// skipped alike, and may stop it. Returns the bytes "copied": the size, or
+// those up to the stop.
+off_t copyOntoItself(JNIEnv *env, int fd, const struct stat &st, jobject monitor)
 {
     if (monitor == nullptr) {
-        return size;
+        return st.st_size;
     }
+    const bool holes = basefs::mayHaveHoles(st);
     off_t position = 0;
-    while (position < size) {
-        position += std::min(basefs::kCopyStepSize, size - position);
-        if (!reportStep(env, monitor)) {
+    while (position < st.st_size) {
+        const off_t stepStart = position;
+        position = std::min(stepEndFrom(stepStart), st.st_size);
+        if (holes && position < st.st_size) {
+            position = ownStepEnd(fd, position, st.st_size);
+        }
+        if (!reportStep(env, monitor, position - stepStart)) {
             break;
         }
     }
@@ -100,12 +165,13 @@ off_t copyOntoItself(JNIEnv *env, off_t size, jobject monitor)
 }
 
 // Copies the source from its start to its end: until a transfer moves nothing,
-// a transfer fails, or the monitor stops the copy. With a monitor the source
-// goes in 1 MiB steps, holes included, each reported once something of it was
-// copied; without one each transfer asks for all that is left. Returns the
-// source bytes copied, holes included, and sets *reachedEnd when a transfer
-// found the end; an exception for a failed transfer or the monitor's exception
-// may be pending.
+// a hole reaches the end, a transfer fails, or the monitor stops the copy.
+// With a monitor the source goes in 1 MiB steps, each reported once something
+// of it was copied, a step ending inside a hole going on to the hole's end;
+// without one each transfer asks for all that is left. Returns the source
+// bytes copied, holes included, and sets *reachedEnd when the copy found the
+// end; an exception for a failed transfer or the monitor's exception may be
+// pending.
 off_t copyContents(JNIEnv *env, basefs::CopyChannel &channel, basefs::SourceRegions &regions, jobject monitor,
                    const char *destinationPath, bool *reachedEnd)
 {
@@ -113,13 +179,14 @@ off_t copyContents(JNIEnv *env, basefs::CopyChannel &channel, basefs::SourceRegi
     *reachedEnd = false;
     for (;;) {
         const off_t stepStart = position;
-        const off_t stepEnd = monitor != nullptr ? stepStart + basefs::kCopyStepSize : basefs::kNoStepEnd;
+        const basefs::StepLimit stepEnd = monitor != nullptr ? basefs::StepLimit(stepEndFrom(stepStart))
+                                                             : basefs::kNoStepEnd;
         const basefs::StepEnd end = basefs::copyStep(channel, regions, stepEnd, &position);
         if (end == basefs::StepEnd::kFailed) {
             throwTransferFailure(env, channel, destinationPath);
             break;
         }
-        if (monitor != nullptr && position > stepStart && !reportStep(env, monitor)) {
+        if (monitor != nullptr && position > stepStart && !reportStep(env, monitor, position - stepStart)) {
             break;
         }
         if (end == basefs::StepEnd::kEndOfSource) {
@@ -146,7 +213,8 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
     const basefs::JavaPath &dstChars = entry.path(1);
 
     struct stat sourceStat;
-    basefs::UniqueFd source(openExamined(env, srcChars.get(), O_RDONLY | O_CLOEXEC, 0, &sourceStat));
+    basefs::UniqueFd source(
+        examineOpened(env, basefs::sys::open(srcChars.get(), O_RDONLY | O_CLOEXEC), srcChars.get(), &sourceStat));
     if (source.get() < 0) {
         return 0;
     }
@@ -157,16 +225,17 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
         return 0;
     }
 
-    const int exclusive = (copyFlags & COPY_EXCLUSIVE) != 0 ? O_EXCL : 0;
+    const bool exclusive = (copyFlags & COPY_EXCLUSIVE) != 0;
     struct stat destinationStat;
-    basefs::UniqueFd destination(openExamined(env, dstChars.get(), O_WRONLY | O_CREAT | O_CLOEXEC | exclusive,
-                                              sourceStat.st_mode & kModePermissionMask, &destinationStat));
+    basefs::UniqueFd destination(examineOpened(
+        env, openDestination(dstChars.get(), exclusive, sourceStat.st_mode & kModePermissionMask), dstChars.get(),
+        &destinationStat));
     if (destination.get() < 0) {
         return 0;
     }
 
     if (isSameFile(sourceStat, destinationStat)) {
-        return copyOntoItself(env, sourceStat.st_size, monitor);
+        return copyOntoItself(env, source.get(), sourceStat, monitor);
     }
     basefs::CopyChannel channel(basefs::kSystemTransferCalls, destination.get(), source.get(),
                                 basefs::firstMethod(sourceStat, destinationStat));

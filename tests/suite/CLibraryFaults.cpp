@@ -123,6 +123,7 @@ thread_local TransferScript g_copyFileRange;
 thread_local TransferScript g_sendfile;
 thread_local TransferScript g_read;
 thread_local TransferScript g_write;
+thread_local OpenScript g_open;
 LookupScript g_userScript;
 LookupScript g_groupScript;
 
@@ -261,6 +262,29 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
         return result;
     }
     return real(fd, buffer, count);
+}
+
+extern "C" int open64(const char *path, int flags, ...)
+{
+    static const auto real = Real<int (*)(const char *, int, ...)>("open64");
+    // The mode is there only when the open may create a file.
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list list;
+        va_start(list, flags);
+        mode = static_cast<mode_t>(va_arg(list, int));
+        va_end(list);
+    }
+    if (!IsLibraryCode(__builtin_return_address(0))) {
+        return real(path, flags, mode);
+    }
+    g_open.flags.push_back(flags);
+    const size_t call = g_open.flags.size();
+    if (call <= g_open.failWith.size() && g_open.failWith[call - 1] != 0) {
+        errno = g_open.failWith[call - 1];
+        return -1;
+    }
+    return real(path, flags, mode);
 }
 
 extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size, struct passwd **found)

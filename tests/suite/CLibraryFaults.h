@@ -1,10 +1,11 @@
 // Stand-ins for the C library functions the library calls, defined once for
 // the whole basefs_tests executable: the library resolves these names through
 // the executable first (nm -D libbasefs.so lists them: readdir64, syscall,
-// fread, sendfile64, read, write, getpwuid_r, getgrgid_r, malloc, free). Each
-// forwards to the real function unless a test armed a failure on its own
-// thread; calls of the JVM's threads always go through. read and write, which
-// the JVM calls all the time, are scripted only when the library called them.
+// fread, sendfile64, read, write, open64, getpwuid_r, getgrgid_r, malloc,
+// free). Each forwards to the real function unless a test armed a failure on
+// its own thread; calls of the JVM's threads always go through. read, write
+// and open64, which the JVM calls all the time, are scripted only when the
+// library called them.
 #pragma once
 
 #include "CopyTransfer.h"
@@ -93,6 +94,16 @@ extern thread_local TransferScript g_copyFileRange;
 extern thread_local TransferScript g_sendfile;
 extern thread_local TransferScript g_read;
 extern thread_local TransferScript g_write; // maxPerCall only
+
+// What the stand-in of open64 does with the library's opens on this thread:
+// the n-th (1-based) fails with failWith[n-1] unless that is 0 or missing;
+// the flags of every open are recorded, failed or not.
+struct OpenScript {
+    std::vector<int> failWith;
+    std::vector<int> flags;
+};
+
+extern thread_local OpenScript g_open;
 
 using basefs::TransferMethod;
 

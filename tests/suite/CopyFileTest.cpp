@@ -2,7 +2,9 @@
 // destination and failed transfers, each with every transfer method
 // (copy_file_range, sendfile, read/write: the better ones refused through the
 // stand-ins of CLibraryFaults); the choice of method, pseudo-files, devices,
-// FIFOs and sparse sources; the creation mode and the failures before a copy.
+// FIFOs and sparse sources, up to the largest size on tmpfs; the destination
+// opened or created exclusively, the creation mode and the failures before a
+// copy.
 #include "CLibraryFaults.h"
 #include "JvmHarness.h"
 
@@ -10,12 +12,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -387,21 +393,156 @@ TEST_P(CopyMethodTest, SparseSourceKeepsItsHoles)
         const blkcnt_t blocksBefore = SparseSource::Blocks(path);
         const std::string link = destination + "-link";
         ASSERT_EQ(0, symlink(path.c_str(), link.c_str()));
-        EXPECT_EQ(SparseSource::kSize, Copy(path, link, withMonitor ? NewScriptedMonitor() : nullptr));
+        jobject ownMonitor = withMonitor ? NewScriptedMonitor() : nullptr;
+        EXPECT_EQ(SparseSource::kSize, Copy(path, link, ownMonitor));
         ExpectNoException();
         EXPECT_EQ(SparseSource::kSize, Copy(path, path, nullptr));
         ExpectNoException();
         EXPECT_EQ(blocksBefore, SparseSource::Blocks(path));
         if (monitor != nullptr) {
-            // Holes count as steps, so a progress bar completes.
+            // A step ending in a hole goes on to its end and reports the whole
+            // span: one call per data region, adding up to the size, so a
+            // progress bar completes.
             const std::vector<jlong> reported = MonitorBytesReported(monitor);
-            EXPECT_EQ(static_cast<size_t>(SparseSource::kSize / kMiB), reported.size());
-            jlong sum = 0;
-            for (jlong bytes : reported) {
-                sum += bytes;
-            }
-            EXPECT_GE(sum, SparseSource::kSize);
+            ASSERT_EQ(3u, reported.size());
+            EXPECT_LT(100 * kMiB, reported[0]);
+            EXPECT_EQ(200 * kMiB, reported[0] + reported[1]);
+            EXPECT_EQ(SparseSource::kSize - 200 * kMiB, reported[2]);
+            // Onto itself, the same steps.
+            EXPECT_EQ(reported, MonitorBytesReported(ownMonitor));
         }
+    }
+}
+
+// A directory of its own on /dev/shm, removed with its files: tmpfs takes
+// files of up to 2^63-1 bytes, where ext4 refuses more than 16 TiB.
+class ShmDir {
+public:
+    ShmDir()
+    {
+        char pattern[] = "/dev/shm/basefs-test-XXXXXX";
+        struct statfs fs {};
+        if (mkdtemp(pattern) != nullptr) {
+            path_ = pattern;
+            tmpfs_ = statfs(pattern, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+        }
+    }
+    ~ShmDir()
+    {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    ShmDir(const ShmDir &) = delete;
+    ShmDir &operator=(const ShmDir &) = delete;
+
+    bool IsTmpfs() const { return tmpfs_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    bool tmpfs_ = false;
+};
+
+constexpr jlong kMaxOffset = std::numeric_limits<off_t>::max();
+
+// Makes a file of `size` bytes holding one 'x' at each of `bytes` and holes
+// elsewhere.
+void MakeSparse(const std::string &path, jlong size, const std::vector<jlong> &bytes)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_LE(0, fd) << path;
+    EXPECT_EQ(0, ftruncate(fd, size));
+    for (jlong offset : bytes) {
+        EXPECT_EQ(1, pwrite(fd, "x", 1, offset));
+    }
+    close(fd);
+}
+
+// The first data at or after `offset` of the file at `path`.
+jlong NextData(const std::string &path, jlong offset)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const off_t data = lseek(fd, offset, SEEK_DATA);
+    close(fd);
+    return data;
+}
+
+// Whether the file at `path` has `size` bytes, with an 'x' at each of `bytes`.
+void ExpectSparseCopy(const std::string &path, jlong size, const std::vector<jlong> &bytes)
+{
+    struct stat st {};
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(size, st.st_size);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    for (jlong offset : bytes) {
+        char byte = 0;
+        EXPECT_EQ(1, pread(fd, &byte, 1, offset)) << offset;
+        EXPECT_EQ('x', byte) << offset;
+    }
+    close(fd);
+}
+
+TEST_P(CopyMethodTest, SparseFilesUpToTheLargestSize)
+{
+    ShmDir shm;
+    if (!shm.IsTmpfs()) {
+        GTEST_SKIP() << "no tmpfs at /dev/shm";
+    }
+    // tmpfs finds no data in the very last page below 2^63 with SEEK_DATA:
+    // the data near the top lies below it.
+    const jlong nearTop = kMaxOffset - 2 * kMiB;
+    const jlong justUnder = kMaxOffset - kMiB;
+    using Reports = std::vector<jlong> (*)(jlong size, jlong nextData);
+    struct Case {
+        const char *name;
+        jlong size;
+        std::vector<jlong> bytes;
+        int transfers; // that moved data or found the end
+        Reports reports; // nextData: the first data after the first step
+    } cases[] = {
+        // A hole to the end ends the copy, with one report for all of it.
+        {"2^63-1 bytes, no data", kMaxOffset, {}, 0, [](jlong size, jlong) { return std::vector<jlong>{size}; }},
+        {"2^63-1 bytes, data at the start and near the top", kMaxOffset, {0, nearTop}, 2,
+         [](jlong size, jlong nextData) { return std::vector<jlong>{nextData, size - nextData}; }},
+        // The request after the last data stays below the largest offset.
+        {"2^63-1-1000 bytes, data at the start", kMaxOffset - 1000, {0}, 1,
+         [](jlong size, jlong) { return std::vector<jlong>{size}; }},
+        {"2^63-1-2^20 bytes, data in the last byte", justUnder, {justUnder - 1}, 2,
+         [](jlong, jlong nextData) { return std::vector<jlong>{nextData, kMiB}; }},
+    };
+    int index = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string source = shm / ("source" + std::to_string(index));
+        MakeSparse(source, c.size, c.bytes);
+        const std::vector<jlong> reports = c.reports(c.size, NextData(source, kMiB));
+        for (bool withMonitor : {false, true}) {
+            SCOPED_TRACE(withMonitor ? "with monitor" : "without monitor");
+            const std::string destination = shm / ("copy" + std::to_string(index++));
+            jobject monitor = withMonitor ? NewScriptedMonitor() : nullptr;
+            const int transfersBefore = TransferCalls();
+            EXPECT_EQ(c.size, CopyDirect(source, destination, monitor));
+            ExpectNoException();
+            EXPECT_EQ(c.transfers, TransferCalls() - transfersBefore);
+            ExpectSparseCopy(destination, c.size, c.bytes);
+            EXPECT_EQ(SparseSource::Blocks(source), SparseSource::Blocks(destination));
+            if (monitor != nullptr) {
+                EXPECT_EQ(reports, MonitorBytesReported(monitor));
+            }
+            // Onto itself: the same steps, and nothing moved.
+            jobject ownMonitor = withMonitor ? NewScriptedMonitor() : nullptr;
+            const int ownBefore = TransferCalls();
+            EXPECT_EQ(c.size, CopyDirect(destination, destination, ownMonitor));
+            ExpectNoException();
+            EXPECT_EQ(ownBefore, TransferCalls());
+            if (ownMonitor != nullptr) {
+                EXPECT_EQ(reports, MonitorBytesReported(ownMonitor));
+            }
+            unlink(destination.c_str());
+        }
+        unlink(source.c_str());
     }
 }
 
@@ -617,6 +758,84 @@ TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
     Copy(source_, existing, nullptr);
     ExpectNoException();
     EXPECT_EQ(0600u, ModeOf(existing));
+}
+
+TEST_F(CopyFileTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
+{
+    // Nothing is ever created where a symbolic link points: a link planted
+    // as the destination could aim root's copy at /etc/cron.d.
+    const std::string other = dir_ / "other";
+    ASSERT_EQ(0, mkdir(other.c_str(), 0755));
+    const std::string target = other + "/target";
+    enum class Kind { kNew, kExisting, kLinkToExisting, kDanglingLink, kLinkToDanglingLink };
+    struct Case {
+        const char *name;
+        Kind kind;
+        jint flags;
+        bool refused; // "Path already exists [17]"
+    } cases[] = {
+        {"new", Kind::kNew, 0, false},
+        {"existing", Kind::kExisting, 0, false},
+        {"link to an existing file", Kind::kLinkToExisting, 0, false},
+        {"dangling link", Kind::kDanglingLink, 0, true},
+        {"link to a dangling link", Kind::kLinkToDanglingLink, 0, true},
+        {"dangling link, exclusive", Kind::kDanglingLink, COPY_EXCLUSIVE, true},
+        {"new, exclusive", Kind::kNew, COPY_EXCLUSIVE, false},
+    };
+    ASSERT_EQ(0, chmod(source_.c_str(), 0754));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(destination_.c_str());
+        unlink(target.c_str());
+        unlink((other + "/link").c_str());
+        struct stat before {};
+        switch (c.kind) {
+        case Kind::kNew:
+            break;
+        case Kind::kExisting:
+            dir_.WriteFile("destination", "old");
+            ASSERT_EQ(0, chmod(destination_.c_str(), 0600));
+            ASSERT_EQ(0, stat(destination_.c_str(), &before));
+            break;
+        case Kind::kLinkToExisting:
+            dir_.WriteFile("other/target", "old");
+            ASSERT_EQ(0, chmod(target.c_str(), 0600));
+            ASSERT_EQ(0, stat(target.c_str(), &before));
+            ASSERT_EQ(0, symlink(target.c_str(), destination_.c_str()));
+            break;
+        case Kind::kDanglingLink:
+            ASSERT_EQ(0, symlink(target.c_str(), destination_.c_str()));
+            break;
+        case Kind::kLinkToDanglingLink:
+            ASSERT_EQ(0, symlink(target.c_str(), (other + "/link").c_str()));
+            ASSERT_EQ(0, symlink((other + "/link").c_str(), destination_.c_str()));
+            break;
+        }
+        const mode_t previousMask = umask(022);
+        const jlong copied = CopyDirect(source_, destination_, nullptr, c.flags);
+        umask(previousMask);
+        if (c.refused) {
+            EXPECT_EQ(0, copied);
+            ExpectException("java.io.IOException", "Path already exists [17]");
+            EXPECT_NE(0, access(target.c_str(), F_OK));
+            continue;
+        }
+        EXPECT_EQ(kTwoAndAHalfMiB, copied);
+        ExpectNoException();
+        EXPECT_TRUE(ReadFileContents(destination_) == sourceContents_);
+        struct stat after {};
+        ASSERT_EQ(0, stat(destination_.c_str(), &after));
+        if (c.kind == Kind::kNew) {
+            EXPECT_EQ(0754u, after.st_mode & 07777);
+        } else {
+            // The same file, written in place, keeping its own mode.
+            EXPECT_EQ(before.st_ino, after.st_ino);
+            EXPECT_EQ(0600u, after.st_mode & 07777);
+        }
+        struct stat link {};
+        ASSERT_EQ(0, lstat(destination_.c_str(), &link));
+        EXPECT_EQ(c.kind == Kind::kLinkToExisting, S_ISLNK(link.st_mode));
+    }
 }
 
 TEST_F(CopyFileTest, MissingSourceCreatesNothing)

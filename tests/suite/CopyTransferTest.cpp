@@ -1,7 +1,8 @@
 // The copy's transfer strategies on their own, over a table of calls the test
 // fills: each method chosen directly, the refusals that make a method give
 // way at the first transfer and the failures that do not, and what a write
-// or a region lookup failing partway leaves behind.
+// or a region lookup failing partway leaves behind; the steps over the
+// regions of a source that exists only in the table, up to the largest offset.
 #include "CopyTransfer.h"
 #include "JvmHarness.h"
 #include "SystemCalls.h"
@@ -9,8 +10,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -119,7 +122,7 @@ protected:
     // Copies the whole source in one step over the scripted table.
     StepEnd CopyAll(CopyChannel &channel, off_t *position)
     {
-        basefs::SourceRegions dense{false, static_cast<off_t>(kSourceSize), 0, 0, false};
+        basefs::SourceRegions dense{false, static_cast<off_t>(kSourceSize), 0, 0, false, false};
         return basefs::copyStep(channel, dense, basefs::kNoStepEnd, position);
     }
 
@@ -224,13 +227,171 @@ TEST_F(CopyTransferTest, WriteFailingPartwayCountsTheBytesWrittenAndDefersItsErr
 TEST_F(CopyTransferTest, RegionLookupFailingEndsTheStepWithItsError)
 {
     // A sparse source whose next data region cannot be looked up.
-    basefs::SourceRegions regions{true, static_cast<off_t>(kSourceSize), 0, 0, false};
+    basefs::SourceRegions regions{true, static_cast<off_t>(kSourceSize), 0, 0, false, false};
     g_script.lseekDataError = EIO;
     CopyChannel channel(kScriptedCalls, destinationFd_, sourceFd_, TransferMethod::kSendfile);
     off_t position = 0;
     EXPECT_EQ(StepEnd::kFailed, basefs::copyStep(channel, regions, basefs::kNoStepEnd, &position));
     EXPECT_EQ(EIO, errno);
     EXPECT_EQ(0, position);
+}
+
+// ---- A source that exists only in the table --------------------------------
+
+constexpr off_t kMax = basefs::kMaxOffset;
+constexpr off_t kStep = basefs::kCopyStepSize;
+constexpr off_t kPage = 4096;
+constexpr size_t kMaxTransfer = basefs::kMaxTransferSize;
+constexpr int kVirtualSource = 3;
+constexpr int kVirtualDestination = 4;
+
+// A sparse file of any size up to the largest offset: its data regions, its
+// position, and what each transfer asked for. A transfer moves what it asks
+// for up to the size, as sendfile would (a transfer moving nothing is the end
+// of the source, with no method to fall back from).
+struct VirtualSource {
+    off_t size = 0;
+    std::vector<std::pair<off_t, off_t>> data; // [start, end), in order
+    off_t position = 0;
+    std::vector<size_t> requested;
+};
+
+thread_local VirtualSource g_virtual;
+
+ssize_t VirtualTransfer(size_t count)
+{
+    g_virtual.requested.push_back(count);
+    // The kernel refuses a transfer whose end would pass the largest offset.
+    if (count > static_cast<size_t>(kMax - g_virtual.position)) {
+        return Fail(EINVAL);
+    }
+    const off_t left = std::max<off_t>(0, g_virtual.size - g_virtual.position);
+    const off_t moved = std::min(static_cast<off_t>(count), left);
+    g_virtual.position += moved;
+    return static_cast<ssize_t>(moved);
+}
+
+ssize_t VirtualCopyFileRange(int, int, size_t count) { return VirtualTransfer(count); }
+ssize_t VirtualSendfile(int, int, size_t count) { return VirtualTransfer(count); }
+ssize_t VirtualRead(int, void *, size_t) { return Fail(EBADF); }
+ssize_t VirtualWrite(int, const void *, size_t) { return Fail(EBADF); }
+
+// SEEK_DATA and SEEK_HOLE as the kernel answers them; SEEK_SET of the source.
+off_t VirtualLseek(int fd, off_t offset, int whence)
+{
+    if (whence == SEEK_SET) {
+        if (fd == kVirtualSource) {
+            g_virtual.position = offset;
+        }
+        return offset;
+    }
+    if (offset >= g_virtual.size) {
+        errno = ENXIO;
+        return -1;
+    }
+    for (const auto &[start, end] : g_virtual.data) {
+        if (offset < end) {
+            if (whence == SEEK_DATA) {
+                return std::max(start, offset);
+            }
+            return offset < start ? offset : end;
+        }
+    }
+    if (whence == SEEK_HOLE) {
+        return offset;
+    }
+    errno = ENXIO;
+    return -1;
+}
+
+constexpr basefs::TransferCalls kVirtualCalls = {VirtualCopyFileRange, VirtualSendfile, VirtualRead, VirtualWrite,
+                                                 VirtualLseek};
+
+TEST(VirtualSourceTest, StepsUpToTheLargestOffset)
+{
+    struct Case {
+        const char *name;
+        off_t size;
+        std::vector<std::pair<off_t, off_t>> data;
+        bool sparse;
+        off_t start;
+        basefs::StepLimit stepEnd;
+        StepEnd end;
+        off_t position;
+        std::vector<size_t> requested;
+    } cases[] = {
+        // Holes: no transfer for them, and none after a hole that reaches the end.
+        {"empty, 2^63-1 bytes", kMax, {}, true, 0, basefs::kNoStepEnd, StepEnd::kEndOfSource, kMax, {}},
+        {"empty, 2^63-1 bytes, one step", kMax, {}, true, 0, kStep, StepEnd::kEndOfSource, kMax, {}},
+        {"data, then a hole to the end", kMax - 1000, {{0, kPage}}, true, 0, basefs::kNoStepEnd,
+         StepEnd::kEndOfSource, kMax - 1000, {kPage}},
+        {"a hole to the end inside a step", 3 * kStep, {{0, kPage}}, true, 0, kStep, StepEnd::kEndOfSource,
+         3 * kStep, {kPage}},
+        // Data at the top: the request past the size is clamped below the largest offset.
+        {"data up to the size, near the top", kMax - 10, {{kMax - 10 - kPage, kMax - 10}}, true, 0,
+         basefs::kNoStepEnd, StepEnd::kEndOfSource, kMax - 10, {kPage, 10}},
+        {"data up to the largest offset", kMax, {{kMax - kPage, kMax}}, true, 0, basefs::kNoStepEnd,
+         StepEnd::kEndOfSource, kMax, {kPage}},
+        {"dense, past the size near the top", kMax - 50, {}, false, kMax - 50, basefs::kNoStepEnd,
+         StepEnd::kEndOfSource, kMax - 50, {50}},
+        {"dense, a full request fits exactly", 0, {}, false, kMax - static_cast<off_t>(kMaxTransfer),
+         basefs::kNoStepEnd, StepEnd::kEndOfSource, kMax - static_cast<off_t>(kMaxTransfer), {kMaxTransfer}},
+        {"dense, the last step", kMax, {}, false, kMax - 100, kMax, StepEnd::kEndOfSource, kMax, {100}},
+        {"at the largest offset nothing is asked", kMax, {}, false, kMax, basefs::kNoStepEnd,
+         StepEnd::kEndOfSource, kMax, {}},
+        {"at the largest offset, a step", kMax, {}, true, kMax, kMax, StepEnd::kEndOfSource, kMax, {}},
+        // Steps: one ending inside a hole goes on to the hole's end.
+        {"step end inside a hole", 10 * kStep, {{0, kPage}, {5 * kStep, 5 * kStep + kPage}}, true, 0, kStep,
+         StepEnd::kComplete, 5 * kStep, {kPage}},
+        {"step starting in a hole", 10 * kStep, {{5 * kStep, 5 * kStep + kPage}}, true, 0, kStep,
+         StepEnd::kComplete, 5 * kStep, {}},
+        {"step end at a hole's start", 10 * kStep, {{0, kStep}, {5 * kStep, 5 * kStep + kPage}}, true, 0, kStep,
+         StepEnd::kComplete, kStep, {static_cast<size_t>(kStep)}},
+        {"step end at a hole's end", 10 * kStep, {{0, kPage}, {kStep, 2 * kStep}}, true, 0, kStep,
+         StepEnd::kComplete, kStep, {kPage}},
+        {"step inside data", 10 * kStep, {{0, 3 * kStep}}, true, 0, kStep, StepEnd::kComplete, kStep,
+         {static_cast<size_t>(kStep)}},
+        {"step over a hole between data", 10 * kStep, {{0, kPage}, {2 * kPage, kStep + kPage}}, true, 0, kStep,
+         StepEnd::kComplete, kStep, {kPage, kStep - 2 * kPage}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_virtual = VirtualSource{c.size, c.data, c.start, {}};
+        CopyChannel channel(kVirtualCalls, kVirtualDestination, kVirtualSource, TransferMethod::kSendfile);
+        // As findRegions leaves a sparse source: the first data region ends at once.
+        basefs::SourceRegions regions{c.sparse, c.size, 0, 0, false, false};
+        off_t position = c.start;
+        EXPECT_EQ(c.end, basefs::copyStep(channel, regions, c.stepEnd, &position));
+        EXPECT_EQ(c.position, position);
+        EXPECT_EQ(c.requested, g_virtual.requested);
+    }
+}
+
+TEST(RequestSizeTest, NeverPastTheLargestOffset)
+{
+    constexpr off_t kTwoAndAHalf = 5 * kStep / 2;
+    constexpr off_t kFull = static_cast<off_t>(kMaxTransfer);
+    const struct {
+        off_t position;
+        basefs::StepLimit limit;
+        off_t reportedSize;
+        size_t expected;
+    } cases[] = {
+        {0, basefs::kNoStepEnd, kTwoAndAHalf, static_cast<size_t>(kTwoAndAHalf)},
+        {kTwoAndAHalf, basefs::kNoStepEnd, kTwoAndAHalf, kMaxTransfer},
+        {0, kStep, kTwoAndAHalf, static_cast<size_t>(kStep)},
+        {0, basefs::kNoStepEnd, kMax, static_cast<size_t>(kMax)},
+        {kMax - kFull, basefs::kNoStepEnd, 0, kMaxTransfer},
+        {kMax - kFull + 1, basefs::kNoStepEnd, 0, kMaxTransfer - 1},
+        {kMax - 10, basefs::kNoStepEnd, kMax - 10, 10},
+        {kMax - 1, basefs::kNoStepEnd, kMax, 1},
+        {kMax - kStep, kMax, kMax, static_cast<size_t>(kStep)},
+        {kMax, basefs::kNoStepEnd, kMax, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "position " << c.position << ", reported size " << c.reportedSize);
+        EXPECT_EQ(c.expected, basefs::requestSize(c.position, c.limit, c.reportedSize));
+    }
 }
 
 TEST(SystemTransferCallsTest, AreTheSystemCalls)

@@ -576,6 +576,68 @@ TEST_F(FaultTest, Sendfile64FailingMidCopy)
     ExpectNoDescriptorLeft();
 }
 
+TEST_F(FaultTest, DestinationOpenRacingACreation)
+{
+    // The destination is opened as it is and else created exclusively, each
+    // pair tried twice; what another process does between the opens is
+    // scripted as their answers. No open ever truncates.
+    constexpr int kShown = O_ACCMODE | O_CREAT | O_EXCL | O_TRUNC;
+    constexpr int kSource = O_RDONLY;
+    constexpr int kExisting = O_WRONLY;
+    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL;
+    const jlong size = static_cast<jlong>(ReadFileContents(file_).size());
+    struct Case {
+        const char *name;
+        bool exists;
+        jint flags;
+        std::vector<int> failWith; // the answers of the opens, in order (0: the real one)
+        std::vector<int> opens;
+        const char *message; // null: copied
+    } cases[] = {
+        {"created and removed again between the opens, twice", false, 0, {0, ENOENT, EEXIST, ENOENT, EEXIST},
+         {kSource, kExisting, kCreate, kExisting, kCreate}, "Path already exists [17]"},
+        {"created and removed again once", false, 0, {0, 0, EEXIST},
+         {kSource, kExisting, kCreate, kExisting, kCreate}, nullptr},
+        {"created after the first open looked", true, 0, {0, ENOENT},
+         {kSource, kExisting, kCreate, kExisting}, nullptr},
+        {"new", false, 0, {}, {kSource, kExisting, kCreate}, nullptr},
+        {"existing", true, 0, {}, {kSource, kExisting}, nullptr},
+        {"exclusive, new", false, COPY_EXCLUSIVE, {}, {kSource, kCreate}, nullptr},
+        {"exclusive, existing", true, COPY_EXCLUSIVE, {}, {kSource, kCreate}, "Path already exists [17]"},
+    };
+    const std::string copy = dir_ / "copy";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(copy.c_str());
+        if (c.exists) {
+            dir_.WriteFile("copy", "old");
+        }
+        g_open = OpenScript{c.failWith, {}};
+        const jlong copied =
+            Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(env(), class_, J(file_), J(copy), c.flags,
+                                                                          nullptr);
+        std::vector<int> opens;
+        for (int flags : g_open.flags) {
+            opens.push_back(flags & kShown);
+        }
+        g_open = OpenScript{};
+        EXPECT_EQ(c.opens, opens);
+        if (c.message != nullptr) {
+            EXPECT_EQ(0, copied);
+            ExpectThrown(kIOException, c.message);
+            EXPECT_EQ(c.exists, Exists(copy));
+            if (c.exists) {
+                EXPECT_EQ("old", ReadFileContents(copy));
+            }
+        } else {
+            EXPECT_EQ(size, copied);
+            EXPECT_FALSE(TakeException().has_value());
+            EXPECT_EQ(ReadFileContents(file_), ReadFileContents(copy));
+        }
+        ExpectNoDescriptorLeft();
+    }
+}
+
 TEST_F(FaultTest, FreadFailingOnEitherFile)
 {
     // Two equal files of one full and one short block: the reads alternate
