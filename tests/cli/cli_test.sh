@@ -282,7 +282,7 @@ expect "the property's file and nothing else" 2 "^basefs: Can't load library: $w
 expect "java.library.path when the jar's copy cannot be written" 0 '^  File: /etc/hostname$' \
     stat_with "$java" $access -Djava.library.path="${library%/*}" -Dcom.quenvira.basefs.tmpdir=big/under-a-file
 expect "an unwritable directory for the copy names the property" 2 \
-    "^basefs: cannot load libbasefs\.so: the jar's copy cannot be written to $work/big/under-a-file \(Not a directory\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR .*; java\.library\.path: no basefs in java\.library\.path" \
+    "^basefs: cannot load libbasefs\.so: the jar's copy cannot be written to $work/big/under-a-file \(Not a directory\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR .*; java\.library\.path: no libbasefs\.so in /" \
     stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=big/under-a-file
 # A shared directory with the sticky bit, under a umask that lets the group
 # write: the copy goes into a private directory all the same.
