@@ -12,7 +12,9 @@ jar=$(readlink -f "$3")
 library=$(readlink -f "$4")
 umask 022
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-XXXXXX")
-trap 'umount "$work/noexec" 2>/dev/null; rm -rf "$work"' EXIT
+# holder: a process of this test that holds a lock, while it runs.
+holder=
+trap '[ -z "$holder" ] || kill "$holder" 2>/dev/null; umount "$work/noexec" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 2
 passed=0
 failed=0
@@ -371,17 +373,19 @@ touch -d '2 minutes ago' left/basefs-15-1 left/basefs-17 left/basefs-cli-1
 printf '%s\n' 'import java.nio.channels.FileChannel;' 'import java.nio.file.*;' \
     'public class Hold { public static void main(String[] a) throws Exception {' \
     '    try (FileChannel c = FileChannel.open(Paths.get(a[0]), StandardOpenOption.WRITE)) {' \
-    '        c.lock(); Files.createFile(Paths.get(a[1])); Thread.sleep(120000); } } }' > Hold.java
+    '        c.lock(); Files.createFile(Paths.get(a[1])); Thread.sleep(600000); } } }' > Hold.java
 "$java" Hold.java left/basefs-12-1/lock held &
 holder=$!
+# Ten times a second, for two minutes at most (an emulated JVM starts slowly).
 waited=0
-while [ ! -e held ] && [ "$waited" -lt 300 ]; do
+while [ ! -e held ] && [ "$waited" -lt 1200 ]; do
     sleep 0.1
     waited=$((waited + 1))
 done
 expect "a load amid leftovers" 0 '^  File: /etc/hostname$' stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=left
 kill "$holder"
 wait "$holder" 2> /dev/null
+holder=
 # Removed: unheld (11), without a lock and older than a minute (15, and 17 of
 # a loader that took none), holding a link (19). Kept: held (12), another
 # user's (13), without a lock but new (14), holding a file not the loader's
