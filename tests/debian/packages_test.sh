@@ -2,8 +2,8 @@
 # The Debian packages as a user meets them: built by cpack in the build tree,
 # their file lists checked, then installed with apt into throwaway copies of
 # Debian 11 and unstable roots. In each root: the tool, a plain Java program
-# on the jars of /usr/share/java with the packaged library found through
-# java.library.path, and an offline Maven build of a consumer project against
+# on the jars of /usr/share/java with the packaged library found in the
+# multiarch jni directory, and an offline Maven build of a consumer project against
 # /usr/share/maven-repo, which then runs.
 # Usage: packages_test.sh BUILD_DIR [SUITE...]   (as root; default suites: bullseye sid;
 #        "none" checks the packages' file lists alone, as for a cross build)
@@ -104,7 +104,7 @@ test_root() {
     check "$suite: basefs ls -l /etc" contains ls ' passwd$' "$(run_in "$merged" 'basefs ls -l /etc' 2>&1 || true)"
 
     # No temp copy is possible (the directory for it does not exist, and basefs.jar
-    # carries no library): the packaged library comes from java.library.path.
+    # carries no library): the jars of /usr/share/java load the packaged library.
     jars=/usr/share/java/basefs.jar:/usr/share/java/basefs-host.jar:/usr/share/java/basefs-eclipse-standin.jar
     probe=$(run_in "$merged" "cd /tmp/basefs && javac -d . -cp $jars Probe.java &&
         java --enable-native-access=ALL-UNNAMED -Dcom.quenvira.basefs.tmpdir=/nonexistent -cp .:$jars Probe /etc/" 2>&1 || true)

@@ -14,8 +14,9 @@ import org.eclipse.core.runtime.IProgressMonitor;
  * set (and from nowhere else), otherwise inside an OSGi framework from the bundle's
  * native code, otherwise from the copy the natives jar carries for the machine's
  * architecture, written for the moment of loading to a private directory inside the
- * one in {@value #EXTRACT_DIRECTORY_PROPERTY} (default {@code java.io.tmpdir}),
- * otherwise by name from {@code java.library.path} (see {@code NativeLibraryLoader}).
+ * real path of {@value #EXTRACT_DIRECTORY_PROPERTY} (default {@code java.io.tmpdir}),
+ * otherwise, for Debian's jars in /usr/share/java, from Debian's packaged library,
+ * otherwise from the absolute elements of {@code java.library.path} (see {@code NativeLibraryLoader}).
  * When no way works, or the JVM denies native access (JDK 24 and later, without
  * {@code --enable-native-access=ALL-UNNAMED}), loading fails with an {@code UnsatisfiedLinkError} that says why.
  * Call {@link #nInitStatic()} once, before any other method; until it has
