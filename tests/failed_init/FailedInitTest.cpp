@@ -1,4 +1,5 @@
 // A host class missing from the class path: initialisation fails once, for good.
+#include "InitCalls.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"

@@ -1,7 +1,5 @@
 #include "JvmHarness.h"
 
-#include "FileSystemCommon.h"
-
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -19,7 +17,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -418,35 +415,6 @@ jobject GetGroup(jobject owner, jint gid, JNIEnv *env)
 
 } // namespace natives
 
-std::vector<InitCallOutcome> CallInitStaticFromThreads(int threads)
-{
-    std::vector<InitCallOutcome> outcomes(static_cast<size_t>(threads));
-    std::atomic<int> ready{0};
-    auto call = [&ready, threads](InitCallOutcome *outcome) {
-        JNIEnv *env = nullptr;
-        const bool attached = Vm()->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr) == JNI_OK;
-        ready.fetch_add(1);
-        if (!attached) {
-            return;
-        }
-        outcome->attached = true;
-        while (ready.load() < threads) {
-            std::this_thread::yield();
-        }
-        natives::InitStatic(env);
-        outcome->stateAfterReturn = __atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE);
-        outcome->thrown = TakeException(env);
-        Vm()->DetachCurrentThread();
-    };
-    std::vector<std::thread> running;
-    for (InitCallOutcome &outcome : outcomes) {
-        running.emplace_back(call, &outcome);
-    }
-    for (std::thread &thread : running) {
-        thread.join();
-    }
-    return outcomes;
-}
 
 jobject NewScriptedMonitor(int stopAtCall, int throwAtCall, JNIEnv *env)
 {

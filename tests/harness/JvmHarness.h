@@ -76,16 +76,6 @@ jobject GetUser(jobject owner, jint uid, JNIEnv *env = Env());
 jobject GetGroup(jobject owner, jint gid, JNIEnv *env = Env());
 } // namespace natives
 
-// nInitStatic called by `threads` newly attached threads released at once.
-// What each thread saw when its call returned: g_InitRes and the exception
-// the call left on it.
-struct InitCallOutcome {
-    bool attached = false;
-    int stateAfterReturn = 0;
-    std::optional<ThrownException> thrown;
-};
-std::vector<InitCallOutcome> CallInitStaticFromThreads(int threads);
-
 // A scripted monitor (com.quenvira.test.ScriptedMonitor) for listing, copy and
 // compare: it answers "stop" from call number stopAtCall on and throws
 // IllegalStateException("monitor failed") at call number throwAtCall (1-based; 0 never).

@@ -2,6 +2,7 @@
 // the others wait for its outcome, and a host class whose static initialiser
 // calls nInitStatic again on the initialising thread does not wait for itself.
 #include "JniFaults.h"
+#include "InitCalls.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
