@@ -85,6 +85,20 @@ stat_with() {
 try_help="Try 'basefs --help' for more information."
 usage_error() { printf 'basefs: %s\n%s' "$1" "$try_help"; }
 
+# on_terminal COMMAND...: COMMAND's output on a terminal of its own (script's
+# pseudo-terminal), without the terminal's carriage returns; COMMAND's status.
+on_terminal() {
+    words=
+    for word in "$@"; do
+        words="$words '$(printf '%s' "$word" | sed "s/'/'\\\\''/g")'"
+    done
+    # script needs a standard input, or it prints nothing.
+    LC_ALL=C.UTF-8 script -qec "$words" /dev/null < /dev/null > terminal.out
+    terminal_status=$?
+    tr -d '\r' < terminal.out
+    return "$terminal_status"
+}
+
 mkdir dir
 printf 'hello' > dir/plain.txt
 printf 'secret' > dir/.hidden
@@ -197,6 +211,18 @@ fails_with "cp of several files into a file" 1 "basefs: target 'copy' is not a d
 mkdir into
 expect "cp of several files into a directory" 0 '' "$basefs" cp big dir/plain.txt into
 exactly "both are there" "$(printf 'big\nplain.txt')" "$basefs" ls into
+
+# The copy reports what each step spanned, a hole's step maybe far more than
+# 1 MiB: the bar adds it up to the file's size, no further.
+truncate -s 64M sparse
+dd if=big of=sparse bs=1M count=1 conv=notrunc 2> /dev/null
+if command -v script > /dev/null; then
+    expect "cp's progress over a hole ends at the file's size" 0 '100% 64\.0 MiB [^%]*left[^%]*$' \
+        on_terminal "$basefs" cp sparse sparse-copy
+    fails_with "the sparse copy is whole" 0 "" cmp sparse sparse-copy
+else
+    echo "SKIPPED: no script(1) here for a terminal"
+fi
 
 printf 'a\nb\nc\nd' > four
 printf 'a\nb\nc\nX' > other
