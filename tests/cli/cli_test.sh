@@ -85,6 +85,16 @@ stat_with() {
 try_help="Try 'basefs --help' for more information."
 usage_error() { printf 'basefs: %s\n%s' "$1" "$try_help"; }
 
+# like_gnu NAME PROGRAM ARGUMENT...: basefs PROGRAM exits with GNU PROGRAM's
+# status and prints what it prints, with basefs for the program's name.
+like_gnu() {
+    name=$1
+    shift
+    gnu=$(LC_ALL=C.UTF-8 "$@" 2>&1)
+    gnu_status=$?
+    fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed "s/^$1: /basefs: /")" "$basefs" "$@"
+}
+
 # on_terminal COMMAND...: COMMAND's output on a terminal of its own (script's
 # pseudo-terminal), without the terminal's carriage returns; COMMAND's status.
 on_terminal() {
@@ -290,6 +300,51 @@ expect "names outside the BMP in the C locale" 0 "^smile-$(printf '\360\237\230\
 # A name that is not UTF-8 is printed as its own bytes, as GNU ls does.
 printf 'l' > "dir/latin-$(printf '\351').txt"
 expect "a name that is not UTF-8 keeps its bytes" 0 "^latin-$(printf '\351')\.txt$" "$basefs" ls dir
+
+# A name is data, not terminal control: on a terminal names holding control
+# characters are quoted as GNU quotes them; through a pipe they stay as they are.
+esc=$(printf '\033')
+stat_file_lines() { on_terminal "$basefs" stat "$@" | grep File:; }
+mkdir names
+for name in "a${esc}b" "$(printf 'new\nline')" "$(printf 'tab\tx')" "$(printf 'bel\007')" "$(printf 'del\177')" \
+    "$(printf 'c1\302\233x')" "$(printf 'lat\351in')" "sp ace" "it's" "it's${esc}" "plain" "$(printf '\303\251')" \
+    "~home" "a:b" 'dq"x'; do
+    : > "names/$name"
+done
+ln -s "a${esc}b" names/link
+if command -v script > /dev/null; then
+    exactly "ls on a terminal names a name with ESC in quotes" "'names/a'\$'\\033''b'" \
+        on_terminal "$basefs" ls "names/a${esc}b"
+    exactly "stat on a terminal quotes the name and the link's target" \
+        "$(printf '%s\n%s' "  File: 'names/a'\$'\\033''b'" "  File: names/link -> 'a'\$'\\033''b'")" \
+        stat_file_lines "names/a${esc}b" names/link
+    exactly "readlink on a terminal quotes the target" "'a'\$'\\033''b'" on_terminal "$basefs" readlink names/link
+    fails_with "readlink -v on a terminal quotes the name" 1 "basefs: 'names/a'\$'\\033''b': Invalid argument" \
+        on_terminal "$basefs" readlink -v "names/a${esc}b"
+    if ls --quoting-style=shell-escape / > /dev/null 2>&1; then
+        exactly "ls on a terminal quotes as GNU ls does" "$(on_terminal ls -1 names)" on_terminal "$basefs" ls names
+        exactly "ls -l on a terminal quotes and lines up as GNU ls -l does" \
+            "$(on_terminal ls -l --time-style=long-iso names | sed -e 1d -E -e 's/^([^ ]+) +[0-9]+ /\1 /')" \
+            on_terminal "$basefs" ls -l names
+        exactly "ls of several operands on a terminal as GNU ls" \
+            "$(on_terminal ls -1 "names/sp ace" names/plain names)" on_terminal "$basefs" ls "names/sp ace" names/plain names
+    else
+        echo "SKIPPED: no GNU ls to compare the quoting with"
+    fi
+else
+    echo "SKIPPED: no script(1) here for a terminal"
+fi
+exactly "ls through a pipe prints names as they are, as GNU ls does" "$(LC_ALL=C.UTF-8 ls -1 names)" "$basefs" ls names
+exactly "stat through a pipe prints the name as it is, as GNU stat does" \
+    "$(stat "names/a${esc}b" | sed -n 1p)" sh -c '"$0" stat "$1" | sed -n 1p' "$basefs" "names/a${esc}b"
+exactly "readlink through a pipe prints the target as it is" "a${esc}b" "$basefs" readlink names/link
+# Messages quote such names always, as GNU's do.
+like_gnu "ls: a missing name with ESC is quoted in the message" ls "names/x${esc}"
+like_gnu "cp: a missing name with a newline is quoted in the message" cp "$(printf 'names/no\nsuch')" names/copy
+like_gnu "readlink -v: the name is quoted in the message" readlink -v "names/a${esc}b"
+like_gnu "chmod: a missing name with a tab is quoted in the message" chmod 644 "$(printf 'names/no\tsuch')"
+fails_with "cmp: a name with ESC is quoted in its EOF message" 1 "basefs: EOF on 'names/a'\$'\\033''b' which is empty" \
+    "$basefs" cmp four "names/a${esc}b"
 fails_with "no command" 2 "$(usage_error "missing command")" "$basefs"
 fails_with "unknown command" 2 "$(usage_error "unknown command 'frob'")" "$basefs" frob
 expect "--help prints the usage" 0 '^usage: basefs COMMAND' "$basefs" --help

@@ -143,7 +143,7 @@ public final class BaseFs {
                 case "cp": return cp(rest);
                 case "cmp": return cmp(rest);
                 default:
-                    return usage(EXIT_TROUBLE, "unknown command '" + command + "'");
+                    return usage(EXIT_TROUBLE, "unknown command " + Quoting.shellEscapeAlways(command));
             }
         } catch (UsageError e) {
             return usage(troubleStatus(command), e.getMessage());
@@ -190,8 +190,13 @@ public final class BaseFs {
 
     /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
     private int fail(String what, String path, IOException e) {
-        complain(err, what + " '" + path + "': " + SystemError.reason(e));
+        complain(err, what + " " + Quoting.shellEscapeAlways(path) + ": " + SystemError.reason(e));
         return EXIT_FAILURE;
+    }
+
+    /** A name in output GNU prints raw (stat, readlink, cmp): quoted on a terminal if it holds a control character. */
+    private String printed(String name) {
+        return out.isTerminal() ? Quoting.shellEscapeIfUnprintable(name) : name;
     }
 
     // ---- ls --------------------------------------------------------------
@@ -219,9 +224,9 @@ public final class BaseFs {
             }
             FileType type = FileType.of(info, "", path);
             String description = type == FileType.REGULAR && info.getSize() == 0 ? "regular empty file" : type.description;
-            out.print("  File: ").print(path);
+            out.print("  File: ").print(printed(path));
             if (info.isSymbolicLink()) {
-                out.print(" -> ").print(Listing.linkTarget(path));
+                out.print(" -> ").print(printed(Listing.linkTarget(path)));
             }
             out.println();
             out.print("  Type: ").print(description).print(info.isHidden() ? ", hidden" : "");
@@ -296,7 +301,7 @@ public final class BaseFs {
     private int chmod(List<String> args) {
         Options options = Options.parse(args, "", "");
         options.requireOperands(1, "missing operand");
-        options.requireOperands(2, "missing operand after '" + options.operands.get(0) + "'");
+        options.requireOperands(2, "missing operand after " + Quoting.shellEscapeAlways(options.operands.get(0)));
         int attributes;
         try {
             attributes = ModeFormat.attributesOfOctal(options.operands.get(0));
@@ -354,9 +359,9 @@ public final class BaseFs {
     /** GNU's words for a last operand that must be a directory and is not. */
     private int targetNotDirectory(String target) {
         if (new File(target).exists() || isLink(target)) {
-            complain(err, "target '" + target + "' is not a directory");
+            complain(err, "target " + Quoting.shellEscapeAlways(target) + " is not a directory");
         } else {
-            complain(err, "target '" + target + "': " + SystemError.text(SystemError.ENOENT));
+            complain(err, "target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(SystemError.ENOENT));
         }
         return EXIT_FAILURE;
     }
@@ -370,14 +375,14 @@ public final class BaseFs {
         int status = EXIT_OK;
         for (String path : options.operands) {
             try {
-                out.print(BaseFileSystem.nReadSymbolicLink(path));
+                out.print(printed(BaseFileSystem.nReadSymbolicLink(path)));
                 if (newline) {
                     out.println();
                 }
             } catch (IOException e) {
                 // Like GNU readlink: silent unless -v, exit status 1 either way.
                 if (verbose) {
-                    complain(err, path + ": " + SystemError.reason(e));
+                    complain(err, Quoting.shellEscapeColon(path) + ": " + SystemError.reason(e));
                 }
                 status = EXIT_FAILURE;
             }
@@ -394,7 +399,8 @@ public final class BaseFs {
             try {
                 ids[i] = Integer.parseUnsignedInt(text);
             } catch (NumberFormatException e) {
-                throw new UsageError("invalid " + (users ? "user" : "group") + " ID: '" + text + "'");
+                throw new UsageError("invalid " + (users ? "user" : "group") + " ID: "
+                        + Quoting.shellEscapeAlways(text));
             }
         }
         int status = EXIT_OK;
@@ -406,7 +412,7 @@ public final class BaseFs {
             } catch (IOException e) {
                 if (SystemError.number(e) == SystemError.NONE) {
                     // "User does not exist": what id says of a name it cannot find.
-                    complain(err, "'" + text + "': no such " + (users ? "user" : "group"));
+                    complain(err, Quoting.shellEscapeAlways(text) + ": no such " + (users ? "user" : "group"));
                     status = EXIT_FAILURE;
                 } else {
                     status = fail("cannot look up " + (users ? "user" : "group"), text, e);
@@ -422,7 +428,8 @@ public final class BaseFs {
         Options options = Options.parse(args, "n", "");
         List<String> operands = options.operands;
         options.requireOperands(1, "missing file operand");
-        options.requireOperands(2, "missing destination file operand after '" + operands.get(0) + "'");
+        options.requireOperands(2,
+                "missing destination file operand after " + Quoting.shellEscapeAlways(operands.get(0)));
         String last = operands.get(operands.size() - 1);
         boolean intoDirectory = new File(last).isDirectory();
         if (operands.size() > 2 && !intoDirectory) {
@@ -450,20 +457,21 @@ public final class BaseFs {
         File sourceFile = new File(source);
         if (sourceInfo.isSymbolicLink() && !sourceFile.exists()) {
             // cp follows the link: a dangling one cannot be examined.
-            complain(err, "cannot stat '" + source + "': " + SystemError.text(SystemError.ENOENT));
+            complain(err, "cannot stat " + Quoting.shellEscapeAlways(source) + ": "
+                    + SystemError.text(SystemError.ENOENT));
             return EXIT_FAILURE;
         }
         if (sourceFile.isDirectory()) {
-            complain(err, "-r not specified; omitting directory '" + source + "'");
-            return EXIT_FAILURE;
+            return omittingDirectory(source);
         }
         boolean targetExists = new File(target).exists() || isLink(target);
         if (targetExists && sameFile(source, target)) {
-            complain(err, "'" + source + "' and '" + target + "' are the same file");
+            complain(err, Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
+                    + " are the same file");
             return EXIT_FAILURE;
         }
         if (targetExists && new File(target).isDirectory()) {
-            complain(err, "cannot overwrite directory '" + target + "' with non-directory");
+            complain(err, "cannot overwrite directory " + Quoting.shellEscapeAlways(target) + " with non-directory");
             return EXIT_FAILURE;
         }
         if (targetExists && noClobber) {
@@ -477,7 +485,8 @@ public final class BaseFs {
             long copied = BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
             progress.finish();
             if (progress.stopRequested()) {
-                complain(err, "cp: interrupted after " + copied + " bytes; '" + target + "' is incomplete");
+                complain(err, "cp: interrupted after " + copied + " bytes; " + Quoting.shellEscapeAlways(target)
+                        + " is incomplete");
                 interrupted = true;
                 return EXIT_INTERRUPTED;
             }
@@ -505,8 +514,7 @@ public final class BaseFs {
         }
         if (number == SystemError.EISDIR && sourceFile.isDirectory()
                 || number == SystemError.EINVAL && sourceFile.isDirectory()) {
-            complain(err, "-r not specified; omitting directory '" + source + "'");
-            return EXIT_FAILURE;
+            return omittingDirectory(source);
         }
         if ((number == SystemError.EACCES || number == SystemError.EPERM) && !sourceFile.canRead()) {
             return fail("cannot open", source, e, "for reading");
@@ -520,13 +528,19 @@ public final class BaseFs {
         if (number != SystemError.NONE && !writing) {
             return fail("cannot create regular file", target, e);
         }
-        complain(err, "cannot copy '" + source + "' to '" + target + "': " + SystemError.reason(e));
+        complain(err, "cannot copy " + Quoting.shellEscapeAlways(source) + " to " + Quoting.shellEscapeAlways(target)
+                + ": " + SystemError.reason(e));
+        return EXIT_FAILURE;
+    }
+
+    private int omittingDirectory(String source) {
+        complain(err, "-r not specified; omitting directory " + Quoting.shellEscapeAlways(source));
         return EXIT_FAILURE;
     }
 
     /** "basefs: WHAT 'PATH' DOING: REASON" ("cannot open 'x' for reading: Permission denied"). */
     private int fail(String what, String path, IOException e, String doing) {
-        complain(err, what + " '" + path + "' " + doing + ": " + SystemError.reason(e));
+        complain(err, what + " " + Quoting.shellEscapeAlways(path) + " " + doing + ": " + SystemError.reason(e));
         return EXIT_FAILURE;
     }
 
@@ -542,9 +556,9 @@ public final class BaseFs {
         Options options = Options.parse(args, "s", "");
         List<String> operands = options.operands;
         options.requireOperands(1, "missing operand after 'cmp'");
-        options.requireOperands(2, "missing operand after '" + operands.get(0) + "'");
+        options.requireOperands(2, "missing operand after " + Quoting.shellEscapeAlways(operands.get(0)));
         if (operands.size() > 2) {
-            throw new UsageError("extra operand '" + operands.get(2) + "'");
+            throw new UsageError("extra operand " + Quoting.shellEscapeAlways(operands.get(2)));
         }
         String first = operands.get(0);
         String second = operands.get(1);
@@ -574,7 +588,8 @@ public final class BaseFs {
         } catch (IOException e) {
             progress.finish();
             // GNU cmp names the file and the reason: "cmp: /etc: Is a directory".
-            complain(err, culprit(SystemError.number(e), first, second) + ": " + SystemError.reason(e));
+            complain(err, Quoting.shellEscapeIfUnprintable(culprit(SystemError.number(e), first, second)) + ": "
+                    + SystemError.reason(e));
             return EXIT_TROUBLE;
         } finally {
             release(hook, finished);
@@ -587,14 +602,19 @@ public final class BaseFs {
         return EXIT_TROUBLE;
     }
 
+    /**
+     * GNU cmp prints the names as they are; one holding a control character
+     * is quoted in a message, and in the output when that is a terminal.
+     */
     private void reportDifference(String first, String second, Difference difference) {
         if (!difference.found) {
-            out.println(first + " " + second + " differ"); // changed meanwhile: no position to tell
+            out.println(printed(first) + " " + printed(second) + " differ"); // changed meanwhile: no position to tell
         } else if (difference.ended >= 0) {
             out.flush();
-            complain(err, difference.endMessage(first, second));
+            complain(err, difference.endMessage(Quoting.shellEscapeIfUnprintable(first),
+                    Quoting.shellEscapeIfUnprintable(second)));
         } else {
-            out.println(difference.differMessage(first, second));
+            out.println(difference.differMessage(printed(first), printed(second)));
         }
     }
 
@@ -673,7 +693,7 @@ public final class BaseFs {
             String iso = text.replace(' ', 'T');
             return LocalDateTime.parse(iso).atZone(zone).toInstant().toEpochMilli();
         } catch (DateTimeParseException | NumberFormatException | ArithmeticException e) {
-            throw new IllegalArgumentException("invalid date format '" + text + "'");
+            throw new IllegalArgumentException("invalid date format " + Quoting.shellEscapeAlways(text));
         }
     }
 
@@ -708,7 +728,7 @@ public final class BaseFs {
                     continue;
                 }
                 if (arg.startsWith("--")) {
-                    throw new UsageError("unrecognized option '" + arg + "'");
+                    throw new UsageError("unrecognized option " + Quoting.shellEscapeAlways(arg));
                 }
                 for (int k = 1; k < arg.length(); k++) {
                     char c = arg.charAt(k);
@@ -716,13 +736,14 @@ public final class BaseFs {
                         String value = k + 1 < arg.length() ? arg.substring(k + 1)
                                 : i + 1 < args.size() ? args.get(++i) : null;
                         if (value == null) {
-                            throw new UsageError("option requires an argument -- '" + c + "'");
+                            throw new UsageError("option requires an argument -- "
+                                    + Quoting.shellEscapeAlways(String.valueOf(c)));
                         }
                         values.put(c, value);
                         break;
                     }
                     if (knownFlags.indexOf(c) < 0) {
-                        throw new UsageError("invalid option -- '" + c + "'");
+                        throw new UsageError("invalid option -- " + Quoting.shellEscapeAlways(String.valueOf(c)));
                     }
                     flags.append(c);
                 }
