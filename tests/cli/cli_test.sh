@@ -222,6 +222,25 @@ mkdir into
 expect "cp of several files into a directory" 0 '' "$basefs" cp big dir/plain.txt into
 exactly "both are there" "$(printf 'big\nplain.txt')" "$basefs" ls into
 
+# A destination that is a link to nothing is refused, as GNU cp refuses it:
+# whoever planted the link would choose where the copy is created.
+mkdir planted
+ln -s "$work/planted/made" planted/dangling
+ln -s dangling planted/chained
+mkdir planted/dir
+ln -s "$work/planted/made" planted/dir/big
+for row in "onto a dangling link|dir/plain.txt planted/dangling" \
+    "onto a chain of links ending in nothing|dir/plain.txt planted/chained" \
+    "into a directory holding a dangling link|big planted/dir" \
+    "-n onto a dangling link|-n dir/plain.txt planted/dangling" \
+    "of two files into a dangling link|dir/plain.txt big planted/dangling"; do
+    like_gnu "cp ${row%%|*} as GNU cp" cp ${row#*|}
+done
+fails_with "cp onto a dangling link created nothing" 1 "" test -e planted/made
+fails_with "cp onto a dangling link left the link" 0 "" test -L planted/dangling
+fails_with "cp onto a dangling link wording" 1 "basefs: not writing through dangling symlink 'planted/dangling'" \
+    "$basefs" cp dir/plain.txt planted/dangling
+
 # The copy reports what each step spanned, a hole's step maybe far more than
 # 1 MiB: the bar adds it up to the file's size, no further.
 truncate -s 64M sparse
@@ -290,6 +309,15 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv > /dev/null && $nobody "$basefs" s
         $nobody "$basefs" chmod 600 four
     fails_with "ln -s in a directory that cannot be written" 1 \
         "basefs: failed to create symbolic link 'readonly/l': Permission denied" $nobody "$basefs" ln -s x readonly/l
+    # Root copying into a directory another user owns, where that user has
+    # planted a link to a file of root's choosing that does not exist yet.
+    mkdir others
+    chown 65534:65534 others
+    $nobody ln -s "$work/root-owned" others/report
+    like_gnu "cp as root onto another user's dangling link as GNU cp" cp four others/report
+    mkdir mine && cp four mine/report
+    like_gnu "cp as root into another user's directory holding a dangling link as GNU cp" cp mine/report others
+    fails_with "cp as root created nothing where the link points" 1 "" test -e root-owned
 else
     echo "SKIPPED: cannot run as nobody here (needs root and setpriv)"
 fi

@@ -194,6 +194,12 @@ public final class BaseFs {
         return EXIT_FAILURE;
     }
 
+    /** GNU cp's refusal of a destination that is a link leading nowhere; returns 1. */
+    private int notThroughDanglingLink(String path) {
+        complain(err, "not writing through dangling symlink " + Quoting.shellEscapeAlways(path));
+        return EXIT_FAILURE;
+    }
+
     /** A name in output GNU prints raw (stat, readlink, cmp): quoted on a terminal if it holds a control character. */
     private String printed(String name) {
         return out.isTerminal() ? Quoting.shellEscapeIfUnprintable(name) : name;
@@ -270,7 +276,7 @@ public final class BaseFs {
         int status = EXIT_OK;
         for (String path : options.operands) {
             try {
-                if (!new File(path).exists() && !isLink(path)) {
+                if (!new File(path).exists() && !Links.isLink(path)) {
                     create(path); // touch creates what is missing
                 }
                 BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
@@ -287,14 +293,6 @@ public final class BaseFs {
             Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE).close();
         } catch (InvalidPathException e) {
             throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
-        }
-    }
-
-    private static boolean isLink(String path) {
-        try {
-            return BaseFileSystem.nGetFileInfo(path, path, 0).isSymbolicLink();
-        } catch (IOException e) {
-            return false;
         }
     }
 
@@ -356,9 +354,9 @@ public final class BaseFs {
         }
     }
 
-    /** GNU's words for a last operand that must be a directory and is not. */
+    /** GNU's words for a last operand that must be a directory and is not (a dangling link is not there). */
     private int targetNotDirectory(String target) {
-        if (new File(target).exists() || isLink(target)) {
+        if (new File(target).exists()) {
             complain(err, "target " + Quoting.shellEscapeAlways(target) + " is not a directory");
         } else {
             complain(err, "target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(SystemError.ENOENT));
@@ -464,7 +462,11 @@ public final class BaseFs {
         if (sourceFile.isDirectory()) {
             return omittingDirectory(source);
         }
-        boolean targetExists = new File(target).exists() || isLink(target);
+        if (Links.isDangling(target)) {
+            // Never create a file where a link someone else may have planted points (-n included).
+            return notThroughDanglingLink(target);
+        }
+        boolean targetExists = new File(target).exists() || Links.isLink(target);
         if (targetExists && sameFile(source, target)) {
             complain(err, Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
                     + " are the same file");
@@ -493,6 +495,9 @@ public final class BaseFs {
             return EXIT_OK;
         } catch (IOException e) {
             progress.finish();
+            if (SystemError.number(e) == SystemError.EEXIST && Links.isDangling(target)) {
+                return notThroughDanglingLink(target); // planted after the check: the library refused it
+            }
             if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
                 return EXIT_OK; // created meanwhile: skipped as well
             }
@@ -519,7 +524,7 @@ public final class BaseFs {
         if ((number == SystemError.EACCES || number == SystemError.EPERM) && !sourceFile.canRead()) {
             return fail("cannot open", source, e, "for reading");
         }
-        boolean targetExists = new File(target).exists() || isLink(target);
+        boolean targetExists = new File(target).exists() || Links.isLink(target);
         boolean writing = number == SystemError.ENOSPC || number == SystemError.EDQUOT || number == SystemError.EFBIG
                 || number == SystemError.EIO;
         if (writing && (targetExisted || targetExists)) {
