@@ -180,6 +180,37 @@ fails_with "touch with a bad date" 1 "basefs: invalid date format 'yesterday'" "
 fails_with "touch without an operand" 1 "$(usage_error "missing file operand")" "$basefs" touch
 fails_with "touch in a missing directory" 1 "basefs: cannot touch 'none/x': No such file or directory" "$basefs" touch none/x
 
+# touch through links: each row runs on a fresh file, a link to it and a link
+# to that link, once with GNU touch and once with basefs, all times at @500
+# before; the times after must be the same (a link's access time is left
+# out: following the link reads it, which may set that time to now).
+times_after() {
+    rm -rf links-of && mkdir links-of && echo x > links-of/file
+    ln -s file links-of/link && ln -s link links-of/second
+    touch -h -d @500 links-of/file links-of/link links-of/second
+    (cd links-of && "$@" > /dev/null 2>&1)
+    stat -c '%n %X %Y' links-of/file
+    stat -c '%n %Y' links-of/link links-of/second
+}
+for row in "-d @1000 link" "-h -d @2000 link" "-a -d @3000 second" "-m -d @4000 second" "-h -m -d @5000 second" \
+    "-d @6000 file"; do
+    exactly "touch $row changes what GNU touch changes" "$(times_after touch $row)" times_after "$basefs" touch $row
+done
+exactly "touch LINK changes the target's time, not the link's" \
+    "$(printf 'links-of/file 1000 1000\nlinks-of/link 500\nlinks-of/second 500')" \
+    times_after "$basefs" touch -d @1000 second
+ln -s nowhere/made touch-dangling
+fails_with "touch of a dangling link refuses" 1 "basefs: not writing through dangling symlink 'touch-dangling'" \
+    "$basefs" touch touch-dangling
+fails_with "touch of a dangling link created nothing" 1 "" test -e nowhere
+like_gnu "touch -h of a dangling link as GNU touch" touch -h -d @7000 touch-dangling
+expect "touch -h of a dangling link" 0 '' "$basefs" touch -h -d @8000 touch-dangling
+exactly "touch -h set the dangling link's own time" "8000" stat -c %Y touch-dangling
+like_gnu "touch -h of a missing file" touch -h touch-missing
+fails_with "touch -h created nothing" 1 "" test -e touch-missing
+ln -s touch-loop touch-loop2 && ln -s touch-loop2 touch-loop
+like_gnu "touch of a loop of links" touch touch-loop
+
 expect "chmod sets set-uid and sticky" 0 '' "$basefs" chmod 5755 dir/new
 expect "stat shows the mode" 0 'Mode: \(5755/-rwsr-xr-t\)' "$basefs" stat dir/new
 fails_with "chmod with a bad mode" 1 "$(usage_error "invalid mode: '9'")" "$basefs" chmod 9 dir/new

@@ -10,6 +10,7 @@ import java.io.PrintStream;
 import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
+import java.nio.file.LinkOption;
 import java.nio.file.Paths;
 import java.nio.file.StandardOpenOption;
 import java.time.Instant;
@@ -49,7 +50,9 @@ public final class BaseFs {
             "usage: basefs COMMAND [ARGUMENT...]",
             "  ls [-l] [-a|-A] [-n] [PATH...]   list directories (-a with . and .., -A without)",
             "  stat PATH...                     show what the library knows of each path",
-            "  touch [-d TIME] [-a|-m] PATH...  set times (now, or TIME: 2024-05-01, '2024-05-01 12:00:00', @SECONDS)",
+            "  touch [-d TIME] [-a|-m] [-h] PATH...",
+            "                                   set times (now, or TIME: 2024-05-01, '2024-05-01 12:00:00', @SECONDS)",
+            "                                   of what a link leads to (-h: of the link itself)",
             "  chmod MODE PATH...               set permissions from an octal MODE",
             "  ln -s TARGET [LINK|DIR]          create a symbolic link",
             "  readlink [-v] [-n] PATH...       print a symbolic link's target (-v: say why not)",
@@ -256,7 +259,7 @@ public final class BaseFs {
     // ---- touch, chmod, ln, readlink ---------------------------------------
 
     private int touch(List<String> args) {
-        Options options = Options.parse(args, "am", "d");
+        Options options = Options.parse(args, "amh", "d");
         options.requireOperands(1, "missing file operand");
         long time;
         try {
@@ -275,24 +278,59 @@ public final class BaseFs {
         }
         int status = EXIT_OK;
         for (String path : options.operands) {
-            try {
-                if (!new File(path).exists() && !Links.isLink(path)) {
-                    create(path); // touch creates what is missing
-                }
-                BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
-            } catch (IOException e) {
-                status = fail("cannot touch", path, e);
-            }
+            int result = options.has('h') ? touchItself(path, mask, time) : touchFollowing(path, mask, time);
+            status = Math.max(status, result);
         }
         return status;
     }
 
-    /** Creates an empty file (mode 0666 less the umask, as touch does) unless one is there. */
-    private static void create(String path) throws IOException {
+    /** touch -h: the times of the path itself, a link's own included; nothing is created. */
+    private int touchItself(String path, int mask, long time) {
         try {
-            Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE).close();
+            BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
+            return EXIT_OK;
+        } catch (IOException e) {
+            return fail("setting times of", path, e);
+        }
+    }
+
+    /**
+     * touch: the times of the file a link leads to (the library sets a link's
+     * own), or of the path itself, created when missing. Nothing is created
+     * through a link: one that leads nowhere is refused, as cp refuses it.
+     */
+    private int touchFollowing(String path, int mask, long time) {
+        try {
+            if (!new File(path).exists() && !Links.isLink(path)) {
+                createUnlessLinked(path);
+            }
+            String target = Links.finalTarget(path);
+            if (target == null && Links.isLink(path)) {
+                return notThroughDanglingLink(path);
+            }
+            // A file removed meanwhile is reported by the library.
+            BaseFileSystem.nSetFileInfo(target != null ? target : path, mask, time, time, 0, 0);
+            return EXIT_OK;
+        } catch (IOException e) {
+            return fail("cannot touch", path, e);
+        }
+    }
+
+    /**
+     * Creates an empty file (mode 0666 less the umask, as touch does) unless
+     * one is there, without following a link; a link made there meanwhile is
+     * left for the caller to follow or refuse.
+     */
+    private static void createUnlessLinked(String path) throws IOException {
+        try {
+            Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE,
+                    LinkOption.NOFOLLOW_LINKS).close();
         } catch (InvalidPathException e) {
             throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
+        } catch (IOException e) {
+            if (!Links.isLink(path)) {
+                throw e;
+            }
         }
     }
 
