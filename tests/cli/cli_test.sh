@@ -95,6 +95,16 @@ like_gnu() {
     fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed "s/^$1: /basefs: /")" "$basefs" "$@"
 }
 
+# like_gnu_in_bash NAME LINE: the same for a bash command line (for process
+# substitution), run once as it is and once with basefs before it.
+like_gnu_in_bash() {
+    name=$1 line=$2
+    gnu=$(LC_ALL=C.UTF-8 bash -c "$line" 2>&1)
+    gnu_status=$?
+    fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed "s/^${line%% *}: /basefs: /")" \
+        bash -c "\"\$0\" $line" "$basefs"
+}
+
 # on_terminal COMMAND...: COMMAND's output on a terminal of its own (script's
 # pseudo-terminal), without the terminal's carriage returns; COMMAND's status.
 on_terminal() {
@@ -316,6 +326,23 @@ if command -v cmp > /dev/null; then
 else
     echo "SKIPPED: no GNU cmp to compare with"
 fi
+# A pipe can be read once only: the first difference is found in that one pass.
+if command -v cmp > /dev/null && command -v bash > /dev/null; then
+    for line in "cmp four <(printf 'a\nbX')" "cmp four <(printf 'a\nb\n')" "cmp four <(printf 'a\nb')" \
+        "cmp four <(printf '')" "cmp four <(printf 'a\nb\nc\nd')" "cmp four <(printf 'a\nb\nc\nd\ne')" \
+        "cmp <(printf 'a\nb\nQ') four" "cmp <(printf 'a\nb') <(printf 'a\nc')" "cmp -s four <(printf 'a\nbX')" \
+        "cmp -s four <(printf 'a\nb\nc\nd')" "cmp big <(head -c 150000 flipped)" "cmp big <(cat big)" \
+        "cmp missing <(printf 'a')" "cmp four /dev/null"; do
+        like_gnu_in_bash "$line as GNU cmp" "$line"
+    done
+else
+    echo "SKIPPED: no GNU cmp or bash for the comparisons with a pipe"
+fi
+mkfifo compare-fifo
+(timeout 60 sh -c "printf 'a\nb\nX' > compare-fifo" &)
+# A second open of the FIFO would wait for a writer forever: the time limit ends it.
+fails_with "cmp of a FIFO names the byte and line" 1 "four compare-fifo differ: byte 5, line 3" \
+    timeout 60 "$basefs" cmp four compare-fifo
 
 # Errors only an unprivileged user meets: the tool runs as nobody.
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"

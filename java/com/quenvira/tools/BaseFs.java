@@ -606,28 +606,13 @@ public final class BaseFs {
         String first = operands.get(0);
         String second = operands.get(1);
         boolean silent = options.has('s');
-        Progress progress = new Progress("cmp", new File(first).length(), interactive && !silent, progressOut);
+        boolean once = drainedByReading(first) || drainedByReading(second);
+        long total = Math.max(new File(first).length(), once ? new File(second).length() : 0);
+        Progress progress = new Progress("cmp", total, interactive && !silent, progressOut);
         CountDownLatch finished = new CountDownLatch(1);
         Thread hook = interruptHook(progress, finished);
         try {
-            boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
-            progress.finish();
-            if (progress.stopRequested()) {
-                return cmpInterrupted();
-            }
-            if (same) {
-                return EXIT_OK;
-            }
-            if (!silent) {
-                progress.restart();
-                Difference difference = Difference.find(first, second, progress);
-                progress.finish();
-                if (difference == null) {
-                    return cmpInterrupted();
-                }
-                reportDifference(first, second, difference);
-            }
-            return EXIT_FAILURE;
+            return once ? compareOnce(first, second, silent, progress) : compareTwice(first, second, silent, progress);
         } catch (IOException e) {
             progress.finish();
             // GNU cmp names the file and the reason: "cmp: /etc: Is a directory".
@@ -637,6 +622,54 @@ public final class BaseFs {
         } finally {
             release(hook, finished);
         }
+    }
+
+    /** Whether reading the operand uses it up (a pipe, a FIFO, a device): there, but no regular file or directory. */
+    private static boolean drainedByReading(String path) {
+        File file = new File(path);
+        return file.exists() && !file.isFile() && !file.isDirectory();
+    }
+
+    /**
+     * Regular files and directories: the library says whether they differ, and
+     * only then are they read again from the start to find where.
+     */
+    private int compareTwice(String first, String second, boolean silent, Progress progress) throws IOException {
+        boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
+        progress.finish();
+        if (progress.stopRequested()) {
+            return cmpInterrupted();
+        }
+        if (same) {
+            return EXIT_OK;
+        }
+        if (silent) {
+            return EXIT_FAILURE;
+        }
+        progress.restart();
+        Difference difference = Difference.find(first, second, progress);
+        progress.finish();
+        if (difference == null) {
+            return cmpInterrupted();
+        }
+        reportDifference(first, second, difference);
+        return EXIT_FAILURE;
+    }
+
+    /** A pipe cannot be read a second time: both operands are read once, in Java, up to the first difference. */
+    private int compareOnce(String first, String second, boolean silent, Progress progress) throws IOException {
+        Difference difference = Difference.find(first, second, progress);
+        progress.finish();
+        if (difference == null) {
+            return cmpInterrupted();
+        }
+        if (!difference.found) {
+            return EXIT_OK;
+        }
+        if (!silent) {
+            reportDifference(first, second, difference);
+        }
+        return EXIT_FAILURE;
     }
 
     private int cmpInterrupted() {
