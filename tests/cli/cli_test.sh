@@ -87,6 +87,40 @@ stat_with() {
 try_help="Try 'basefs --help' for more information."
 usage_error() { printf 'basefs: %s\n%s' "$1" "$try_help"; }
 
+# like_gnu NAME PROGRAM ARGUMENT...: basefs PROGRAM exits with GNU PROGRAM's
+# status and prints what it prints, with basefs for the program's name.
+like_gnu() {
+    name=$1
+    shift
+    gnu=$(LC_ALL=C.UTF-8 "$@" 2>&1)
+    gnu_status=$?
+    fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed "s/^$1: /basefs: /")" "$basefs" "$@"
+}
+
+# like_gnu_in_bash NAME LINE: the same for a bash command line (for process
+# substitution), run once as it is and once with basefs before it.
+like_gnu_in_bash() {
+    name=$1 line=$2
+    gnu=$(LC_ALL=C.UTF-8 bash -c "$line" 2>&1)
+    gnu_status=$?
+    fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed "s/^${line%% *}: /basefs: /")" \
+        bash -c "\"\$0\" $line" "$basefs"
+}
+
+# on_terminal COMMAND...: COMMAND's output on a terminal of its own (script's
+# pseudo-terminal), without the terminal's carriage returns; COMMAND's status.
+on_terminal() {
+    words=
+    for word in "$@"; do
+        words="$words '$(printf '%s' "$word" | sed "s/'/'\\\\''/g")'"
+    done
+    # script needs a standard input, or it prints nothing.
+    LC_ALL=C.UTF-8 script -qec "$words" /dev/null < /dev/null > terminal.out
+    terminal_status=$?
+    tr -d '\r' < terminal.out
+    return "$terminal_status"
+}
+
 mkdir dir
 printf 'hello' > dir/plain.txt
 printf 'secret' > dir/.hidden
@@ -158,6 +192,37 @@ fails_with "touch with a bad date" 1 "basefs: invalid date format 'yesterday'" "
 fails_with "touch without an operand" 1 "$(usage_error "missing file operand")" "$basefs" touch
 fails_with "touch in a missing directory" 1 "basefs: cannot touch 'none/x': No such file or directory" "$basefs" touch none/x
 
+# touch through links: each row runs on a fresh file, a link to it and a link
+# to that link, once with GNU touch and once with basefs, all times at @500
+# before; the times after must be the same (a link's access time is left
+# out: following the link reads it, which may set that time to now).
+times_after() {
+    rm -rf links-of && mkdir links-of && echo x > links-of/file
+    ln -s file links-of/link && ln -s link links-of/second
+    touch -h -d @500 links-of/file links-of/link links-of/second
+    (cd links-of && "$@" > /dev/null 2>&1)
+    stat -c '%n %X %Y' links-of/file
+    stat -c '%n %Y' links-of/link links-of/second
+}
+for row in "-d @1000 link" "-h -d @2000 link" "-a -d @3000 second" "-m -d @4000 second" "-h -m -d @5000 second" \
+    "-d @6000 file"; do
+    exactly "touch $row changes what GNU touch changes" "$(times_after touch $row)" times_after "$basefs" touch $row
+done
+exactly "touch LINK changes the target's time, not the link's" \
+    "$(printf 'links-of/file 1000 1000\nlinks-of/link 500\nlinks-of/second 500')" \
+    times_after "$basefs" touch -d @1000 second
+ln -s nowhere/made touch-dangling
+fails_with "touch of a dangling link refuses" 1 "basefs: not writing through dangling symlink 'touch-dangling'" \
+    "$basefs" touch touch-dangling
+fails_with "touch of a dangling link created nothing" 1 "" test -e nowhere
+like_gnu "touch -h of a dangling link as GNU touch" touch -h -d @7000 touch-dangling
+expect "touch -h of a dangling link" 0 '' "$basefs" touch -h -d @8000 touch-dangling
+exactly "touch -h set the dangling link's own time" "8000" stat -c %Y touch-dangling
+like_gnu "touch -h of a missing file" touch -h touch-missing
+fails_with "touch -h created nothing" 1 "" test -e touch-missing
+ln -s touch-loop touch-loop2 && ln -s touch-loop2 touch-loop
+like_gnu "touch of a loop of links" touch touch-loop
+
 expect "chmod sets set-uid and sticky" 0 '' "$basefs" chmod 5755 dir/new
 expect "stat shows the mode" 0 'Mode: \(5755/-rwsr-xr-t\)' "$basefs" stat dir/new
 fails_with "chmod with a bad mode" 1 "$(usage_error "invalid mode: '9'")" "$basefs" chmod 9 dir/new
@@ -200,6 +265,37 @@ mkdir into
 expect "cp of several files into a directory" 0 '' "$basefs" cp big dir/plain.txt into
 exactly "both are there" "$(printf 'big\nplain.txt')" "$basefs" ls into
 
+# A destination that is a link to nothing is refused, as GNU cp refuses it:
+# whoever planted the link would choose where the copy is created.
+mkdir planted
+ln -s "$work/planted/made" planted/dangling
+ln -s dangling planted/chained
+mkdir planted/dir
+ln -s "$work/planted/made" planted/dir/big
+for row in "onto a dangling link|dir/plain.txt planted/dangling" \
+    "onto a chain of links ending in nothing|dir/plain.txt planted/chained" \
+    "into a directory holding a dangling link|big planted/dir" \
+    "-n onto a dangling link|-n dir/plain.txt planted/dangling" \
+    "of two files into a dangling link|dir/plain.txt big planted/dangling"; do
+    like_gnu "cp ${row%%|*} as GNU cp" cp ${row#*|}
+done
+fails_with "cp onto a dangling link created nothing" 1 "" test -e planted/made
+fails_with "cp onto a dangling link left the link" 0 "" test -L planted/dangling
+fails_with "cp onto a dangling link wording" 1 "basefs: not writing through dangling symlink 'planted/dangling'" \
+    "$basefs" cp dir/plain.txt planted/dangling
+
+# The copy reports what each step spanned, a hole's step maybe far more than
+# 1 MiB: the bar adds it up to the file's size, no further.
+truncate -s 64M sparse
+dd if=big of=sparse bs=1M count=1 conv=notrunc 2> /dev/null
+if command -v script > /dev/null; then
+    expect "cp's progress over a hole ends at the file's size" 0 '100% 64\.0 MiB [^%]*left[^%]*$' \
+        on_terminal "$basefs" cp sparse sparse-copy
+    fails_with "the sparse copy is whole" 0 "" cmp sparse sparse-copy
+else
+    echo "SKIPPED: no script(1) here for a terminal"
+fi
+
 printf 'a\nb\nc\nd' > four
 printf 'a\nb\nc\nX' > other
 printf 'a\nb\n' > prefix
@@ -232,6 +328,23 @@ if command -v cmp > /dev/null; then
 else
     echo "SKIPPED: no GNU cmp to compare with"
 fi
+# A pipe can be read once only: the first difference is found in that one pass.
+if command -v cmp > /dev/null && command -v bash > /dev/null; then
+    for line in "cmp four <(printf 'a\nbX')" "cmp four <(printf 'a\nb\n')" "cmp four <(printf 'a\nb')" \
+        "cmp four <(printf '')" "cmp four <(printf 'a\nb\nc\nd')" "cmp four <(printf 'a\nb\nc\nd\ne')" \
+        "cmp <(printf 'a\nb\nQ') four" "cmp <(printf 'a\nb') <(printf 'a\nc')" "cmp -s four <(printf 'a\nbX')" \
+        "cmp -s four <(printf 'a\nb\nc\nd')" "cmp big <(head -c 150000 flipped)" "cmp big <(cat big)" \
+        "cmp missing <(printf 'a')" "cmp four /dev/null"; do
+        like_gnu_in_bash "$line as GNU cmp" "$line"
+    done
+else
+    echo "SKIPPED: no GNU cmp or bash for the comparisons with a pipe"
+fi
+mkfifo compare-fifo
+(timeout 60 sh -c "printf 'a\nb\nX' > compare-fifo" &)
+# A second open of the FIFO would wait for a writer forever: the time limit ends it.
+fails_with "cmp of a FIFO names the byte and line" 1 "four compare-fifo differ: byte 5, line 3" \
+    timeout 60 "$basefs" cmp four compare-fifo
 
 # Errors only an unprivileged user meets: the tool runs as nobody.
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
@@ -258,6 +371,15 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv > /dev/null && $nobody "$basefs" s
         $nobody "$basefs" chmod 600 four
     fails_with "ln -s in a directory that cannot be written" 1 \
         "basefs: failed to create symbolic link 'readonly/l': Permission denied" $nobody "$basefs" ln -s x readonly/l
+    # Root copying into a directory another user owns, where that user has
+    # planted a link to a file of root's choosing that does not exist yet.
+    mkdir others
+    chown 65534:65534 others
+    $nobody ln -s "$work/root-owned" others/report
+    like_gnu "cp as root onto another user's dangling link as GNU cp" cp four others/report
+    mkdir mine && cp four mine/report
+    like_gnu "cp as root into another user's directory holding a dangling link as GNU cp" cp mine/report others
+    fails_with "cp as root created nothing where the link points" 1 "" test -e root-owned
 else
     echo "SKIPPED: cannot run as nobody here (needs root and setpriv)"
 fi
@@ -268,6 +390,51 @@ expect "names outside the BMP in the C locale" 0 "^smile-$(printf '\360\237\230\
 # A name that is not UTF-8 is printed as its own bytes, as GNU ls does.
 printf 'l' > "dir/latin-$(printf '\351').txt"
 expect "a name that is not UTF-8 keeps its bytes" 0 "^latin-$(printf '\351')\.txt$" "$basefs" ls dir
+
+# A name is data, not terminal control: on a terminal names holding control
+# characters are quoted as GNU quotes them; through a pipe they stay as they are.
+esc=$(printf '\033')
+stat_file_lines() { on_terminal "$basefs" stat "$@" | grep File:; }
+mkdir names
+for name in "a${esc}b" "$(printf 'new\nline')" "$(printf 'tab\tx')" "$(printf 'bel\007')" "$(printf 'del\177')" \
+    "$(printf 'c1\302\233x')" "$(printf 'lat\351in')" "sp ace" "it's" "it's${esc}" "plain" "$(printf '\303\251')" \
+    "~home" "a:b" 'dq"x'; do
+    : > "names/$name"
+done
+ln -s "a${esc}b" names/link
+if command -v script > /dev/null; then
+    exactly "ls on a terminal names a name with ESC in quotes" "'names/a'\$'\\033''b'" \
+        on_terminal "$basefs" ls "names/a${esc}b"
+    exactly "stat on a terminal quotes the name and the link's target" \
+        "$(printf '%s\n%s' "  File: 'names/a'\$'\\033''b'" "  File: names/link -> 'a'\$'\\033''b'")" \
+        stat_file_lines "names/a${esc}b" names/link
+    exactly "readlink on a terminal quotes the target" "'a'\$'\\033''b'" on_terminal "$basefs" readlink names/link
+    fails_with "readlink -v on a terminal quotes the name" 1 "basefs: 'names/a'\$'\\033''b': Invalid argument" \
+        on_terminal "$basefs" readlink -v "names/a${esc}b"
+    if ls --quoting-style=shell-escape / > /dev/null 2>&1; then
+        exactly "ls on a terminal quotes as GNU ls does" "$(on_terminal ls -1 names)" on_terminal "$basefs" ls names
+        exactly "ls -l on a terminal quotes and lines up as GNU ls -l does" \
+            "$(on_terminal ls -l --time-style=long-iso names | sed -e 1d -E -e 's/^([^ ]+) +[0-9]+ /\1 /')" \
+            on_terminal "$basefs" ls -l names
+        exactly "ls of several operands on a terminal as GNU ls" \
+            "$(on_terminal ls -1 "names/sp ace" names/plain names)" on_terminal "$basefs" ls "names/sp ace" names/plain names
+    else
+        echo "SKIPPED: no GNU ls to compare the quoting with"
+    fi
+else
+    echo "SKIPPED: no script(1) here for a terminal"
+fi
+exactly "ls through a pipe prints names as they are, as GNU ls does" "$(LC_ALL=C.UTF-8 ls -1 names)" "$basefs" ls names
+exactly "stat through a pipe prints the name as it is, as GNU stat does" \
+    "$(stat "names/a${esc}b" | sed -n 1p)" sh -c '"$0" stat "$1" | sed -n 1p' "$basefs" "names/a${esc}b"
+exactly "readlink through a pipe prints the target as it is" "a${esc}b" "$basefs" readlink names/link
+# Messages quote such names always, as GNU's do.
+like_gnu "ls: a missing name with ESC is quoted in the message" ls "names/x${esc}"
+like_gnu "cp: a missing name with a newline is quoted in the message" cp "$(printf 'names/no\nsuch')" names/copy
+like_gnu "readlink -v: the name is quoted in the message" readlink -v "names/a${esc}b"
+like_gnu "chmod: a missing name with a tab is quoted in the message" chmod 644 "$(printf 'names/no\tsuch')"
+fails_with "cmp: a name with ESC is quoted in its EOF message" 1 "basefs: EOF on 'names/a'\$'\\033''b' which is empty" \
+    "$basefs" cmp four "names/a${esc}b"
 fails_with "no command" 2 "$(usage_error "missing command")" "$basefs"
 fails_with "unknown command" 2 "$(usage_error "unknown command 'frob'")" "$basefs" frob
 expect "--help prints the usage" 0 '^usage: basefs COMMAND' "$basefs" --help

@@ -10,6 +10,7 @@ import java.io.PrintStream;
 import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
+import java.nio.file.LinkOption;
 import java.nio.file.Paths;
 import java.nio.file.StandardOpenOption;
 import java.time.Instant;
@@ -49,7 +50,9 @@ public final class BaseFs {
             "usage: basefs COMMAND [ARGUMENT...]",
             "  ls [-l] [-a|-A] [-n] [PATH...]   list directories (-a with . and .., -A without)",
             "  stat PATH...                     show what the library knows of each path",
-            "  touch [-d TIME] [-a|-m] PATH...  set times (now, or TIME: 2024-05-01, '2024-05-01 12:00:00', @SECONDS)",
+            "  touch [-d TIME] [-a|-m] [-h] PATH...",
+            "                                   set times (now, or TIME: 2024-05-01, '2024-05-01 12:00:00', @SECONDS)",
+            "                                   of what a link leads to (-h: of the link itself)",
             "  chmod MODE PATH...               set permissions from an octal MODE",
             "  ln -s TARGET [LINK|DIR]          create a symbolic link",
             "  readlink [-v] [-n] PATH...       print a symbolic link's target (-v: say why not)",
@@ -143,7 +146,7 @@ public final class BaseFs {
                 case "cp": return cp(rest);
                 case "cmp": return cmp(rest);
                 default:
-                    return usage(EXIT_TROUBLE, "unknown command '" + command + "'");
+                    return usage(EXIT_TROUBLE, "unknown command " + Quoting.shellEscapeAlways(command));
             }
         } catch (UsageError e) {
             return usage(troubleStatus(command), e.getMessage());
@@ -190,8 +193,19 @@ public final class BaseFs {
 
     /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
     private int fail(String what, String path, IOException e) {
-        complain(err, what + " '" + path + "': " + SystemError.reason(e));
+        complain(err, what + " " + Quoting.shellEscapeAlways(path) + ": " + SystemError.reason(e));
         return EXIT_FAILURE;
+    }
+
+    /** GNU cp's refusal of a destination that is a link leading nowhere; returns 1. */
+    private int notThroughDanglingLink(String path) {
+        complain(err, "not writing through dangling symlink " + Quoting.shellEscapeAlways(path));
+        return EXIT_FAILURE;
+    }
+
+    /** A name in output GNU prints raw (stat, readlink, cmp): quoted on a terminal if it holds a control character. */
+    private String printed(String name) {
+        return out.isTerminal() ? Quoting.shellEscapeIfUnprintable(name) : name;
     }
 
     // ---- ls --------------------------------------------------------------
@@ -219,9 +233,9 @@ public final class BaseFs {
             }
             FileType type = FileType.of(info, "", path);
             String description = type == FileType.REGULAR && info.getSize() == 0 ? "regular empty file" : type.description;
-            out.print("  File: ").print(path);
+            out.print("  File: ").print(printed(path));
             if (info.isSymbolicLink()) {
-                out.print(" -> ").print(Listing.linkTarget(path));
+                out.print(" -> ").print(printed(Listing.linkTarget(path)));
             }
             out.println();
             out.print("  Type: ").print(description).print(info.isHidden() ? ", hidden" : "");
@@ -245,7 +259,7 @@ public final class BaseFs {
     // ---- touch, chmod, ln, readlink ---------------------------------------
 
     private int touch(List<String> args) {
-        Options options = Options.parse(args, "am", "d");
+        Options options = Options.parse(args, "amh", "d");
         options.requireOperands(1, "missing file operand");
         long time;
         try {
@@ -264,39 +278,66 @@ public final class BaseFs {
         }
         int status = EXIT_OK;
         for (String path : options.operands) {
-            try {
-                if (!new File(path).exists() && !isLink(path)) {
-                    create(path); // touch creates what is missing
-                }
-                BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
-            } catch (IOException e) {
-                status = fail("cannot touch", path, e);
-            }
+            int result = options.has('h') ? touchItself(path, mask, time) : touchFollowing(path, mask, time);
+            status = Math.max(status, result);
         }
         return status;
     }
 
-    /** Creates an empty file (mode 0666 less the umask, as touch does) unless one is there. */
-    private static void create(String path) throws IOException {
+    /** touch -h: the times of the path itself, a link's own included; nothing is created. */
+    private int touchItself(String path, int mask, long time) {
         try {
-            Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE).close();
-        } catch (InvalidPathException e) {
-            throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
+            BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
+            return EXIT_OK;
+        } catch (IOException e) {
+            return fail("setting times of", path, e);
         }
     }
 
-    private static boolean isLink(String path) {
+    /**
+     * touch: the times of the file a link leads to (the library sets a link's
+     * own), or of the path itself, created when missing. Nothing is created
+     * through a link: one that leads nowhere is refused, as cp refuses it.
+     */
+    private int touchFollowing(String path, int mask, long time) {
         try {
-            return BaseFileSystem.nGetFileInfo(path, path, 0).isSymbolicLink();
+            if (!new File(path).exists() && !Links.isLink(path)) {
+                createUnlessLinked(path);
+            }
+            String target = Links.finalTarget(path);
+            if (target == null && Links.isLink(path)) {
+                return notThroughDanglingLink(path);
+            }
+            // A file removed meanwhile is reported by the library.
+            BaseFileSystem.nSetFileInfo(target != null ? target : path, mask, time, time, 0, 0);
+            return EXIT_OK;
         } catch (IOException e) {
-            return false;
+            return fail("cannot touch", path, e);
+        }
+    }
+
+    /**
+     * Creates an empty file (mode 0666 less the umask, as touch does) unless
+     * one is there, without following a link; a link made there meanwhile is
+     * left for the caller to follow or refuse.
+     */
+    private static void createUnlessLinked(String path) throws IOException {
+        try {
+            Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE,
+                    LinkOption.NOFOLLOW_LINKS).close();
+        } catch (InvalidPathException e) {
+            throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
+        } catch (IOException e) {
+            if (!Links.isLink(path)) {
+                throw e;
+            }
         }
     }
 
     private int chmod(List<String> args) {
         Options options = Options.parse(args, "", "");
         options.requireOperands(1, "missing operand");
-        options.requireOperands(2, "missing operand after '" + options.operands.get(0) + "'");
+        options.requireOperands(2, "missing operand after " + Quoting.shellEscapeAlways(options.operands.get(0)));
         int attributes;
         try {
             attributes = ModeFormat.attributesOfOctal(options.operands.get(0));
@@ -351,12 +392,12 @@ public final class BaseFs {
         }
     }
 
-    /** GNU's words for a last operand that must be a directory and is not. */
+    /** GNU's words for a last operand that must be a directory and is not (a dangling link is not there). */
     private int targetNotDirectory(String target) {
-        if (new File(target).exists() || isLink(target)) {
-            complain(err, "target '" + target + "' is not a directory");
+        if (new File(target).exists()) {
+            complain(err, "target " + Quoting.shellEscapeAlways(target) + " is not a directory");
         } else {
-            complain(err, "target '" + target + "': " + SystemError.text(SystemError.ENOENT));
+            complain(err, "target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(SystemError.ENOENT));
         }
         return EXIT_FAILURE;
     }
@@ -370,14 +411,14 @@ public final class BaseFs {
         int status = EXIT_OK;
         for (String path : options.operands) {
             try {
-                out.print(BaseFileSystem.nReadSymbolicLink(path));
+                out.print(printed(BaseFileSystem.nReadSymbolicLink(path)));
                 if (newline) {
                     out.println();
                 }
             } catch (IOException e) {
                 // Like GNU readlink: silent unless -v, exit status 1 either way.
                 if (verbose) {
-                    complain(err, path + ": " + SystemError.reason(e));
+                    complain(err, Quoting.shellEscapeColon(path) + ": " + SystemError.reason(e));
                 }
                 status = EXIT_FAILURE;
             }
@@ -394,7 +435,8 @@ public final class BaseFs {
             try {
                 ids[i] = Integer.parseUnsignedInt(text);
             } catch (NumberFormatException e) {
-                throw new UsageError("invalid " + (users ? "user" : "group") + " ID: '" + text + "'");
+                throw new UsageError("invalid " + (users ? "user" : "group") + " ID: "
+                        + Quoting.shellEscapeAlways(text));
             }
         }
         int status = EXIT_OK;
@@ -406,7 +448,7 @@ public final class BaseFs {
             } catch (IOException e) {
                 if (SystemError.number(e) == SystemError.NONE) {
                     // "User does not exist": what id says of a name it cannot find.
-                    complain(err, "'" + text + "': no such " + (users ? "user" : "group"));
+                    complain(err, Quoting.shellEscapeAlways(text) + ": no such " + (users ? "user" : "group"));
                     status = EXIT_FAILURE;
                 } else {
                     status = fail("cannot look up " + (users ? "user" : "group"), text, e);
@@ -422,7 +464,8 @@ public final class BaseFs {
         Options options = Options.parse(args, "n", "");
         List<String> operands = options.operands;
         options.requireOperands(1, "missing file operand");
-        options.requireOperands(2, "missing destination file operand after '" + operands.get(0) + "'");
+        options.requireOperands(2,
+                "missing destination file operand after " + Quoting.shellEscapeAlways(operands.get(0)));
         String last = operands.get(operands.size() - 1);
         boolean intoDirectory = new File(last).isDirectory();
         if (operands.size() > 2 && !intoDirectory) {
@@ -450,20 +493,25 @@ public final class BaseFs {
         File sourceFile = new File(source);
         if (sourceInfo.isSymbolicLink() && !sourceFile.exists()) {
             // cp follows the link: a dangling one cannot be examined.
-            complain(err, "cannot stat '" + source + "': " + SystemError.text(SystemError.ENOENT));
+            complain(err, "cannot stat " + Quoting.shellEscapeAlways(source) + ": "
+                    + SystemError.text(SystemError.ENOENT));
             return EXIT_FAILURE;
         }
         if (sourceFile.isDirectory()) {
-            complain(err, "-r not specified; omitting directory '" + source + "'");
-            return EXIT_FAILURE;
+            return omittingDirectory(source);
         }
-        boolean targetExists = new File(target).exists() || isLink(target);
+        if (Links.isDangling(target)) {
+            // Never create a file where a link someone else may have planted points (-n included).
+            return notThroughDanglingLink(target);
+        }
+        boolean targetExists = new File(target).exists() || Links.isLink(target);
         if (targetExists && sameFile(source, target)) {
-            complain(err, "'" + source + "' and '" + target + "' are the same file");
+            complain(err, Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
+                    + " are the same file");
             return EXIT_FAILURE;
         }
         if (targetExists && new File(target).isDirectory()) {
-            complain(err, "cannot overwrite directory '" + target + "' with non-directory");
+            complain(err, "cannot overwrite directory " + Quoting.shellEscapeAlways(target) + " with non-directory");
             return EXIT_FAILURE;
         }
         if (targetExists && noClobber) {
@@ -477,13 +525,17 @@ public final class BaseFs {
             long copied = BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
             progress.finish();
             if (progress.stopRequested()) {
-                complain(err, "cp: interrupted after " + copied + " bytes; '" + target + "' is incomplete");
+                complain(err, "cp: interrupted after " + copied + " bytes; " + Quoting.shellEscapeAlways(target)
+                        + " is incomplete");
                 interrupted = true;
                 return EXIT_INTERRUPTED;
             }
             return EXIT_OK;
         } catch (IOException e) {
             progress.finish();
+            if (SystemError.number(e) == SystemError.EEXIST && Links.isDangling(target)) {
+                return notThroughDanglingLink(target); // planted after the check: the library refused it
+            }
             if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
                 return EXIT_OK; // created meanwhile: skipped as well
             }
@@ -505,13 +557,12 @@ public final class BaseFs {
         }
         if (number == SystemError.EISDIR && sourceFile.isDirectory()
                 || number == SystemError.EINVAL && sourceFile.isDirectory()) {
-            complain(err, "-r not specified; omitting directory '" + source + "'");
-            return EXIT_FAILURE;
+            return omittingDirectory(source);
         }
         if ((number == SystemError.EACCES || number == SystemError.EPERM) && !sourceFile.canRead()) {
             return fail("cannot open", source, e, "for reading");
         }
-        boolean targetExists = new File(target).exists() || isLink(target);
+        boolean targetExists = new File(target).exists() || Links.isLink(target);
         boolean writing = number == SystemError.ENOSPC || number == SystemError.EDQUOT || number == SystemError.EFBIG
                 || number == SystemError.EIO;
         if (writing && (targetExisted || targetExists)) {
@@ -520,13 +571,19 @@ public final class BaseFs {
         if (number != SystemError.NONE && !writing) {
             return fail("cannot create regular file", target, e);
         }
-        complain(err, "cannot copy '" + source + "' to '" + target + "': " + SystemError.reason(e));
+        complain(err, "cannot copy " + Quoting.shellEscapeAlways(source) + " to " + Quoting.shellEscapeAlways(target)
+                + ": " + SystemError.reason(e));
+        return EXIT_FAILURE;
+    }
+
+    private int omittingDirectory(String source) {
+        complain(err, "-r not specified; omitting directory " + Quoting.shellEscapeAlways(source));
         return EXIT_FAILURE;
     }
 
     /** "basefs: WHAT 'PATH' DOING: REASON" ("cannot open 'x' for reading: Permission denied"). */
     private int fail(String what, String path, IOException e, String doing) {
-        complain(err, what + " '" + path + "' " + doing + ": " + SystemError.reason(e));
+        complain(err, what + " " + Quoting.shellEscapeAlways(path) + " " + doing + ": " + SystemError.reason(e));
         return EXIT_FAILURE;
     }
 
@@ -542,43 +599,77 @@ public final class BaseFs {
         Options options = Options.parse(args, "s", "");
         List<String> operands = options.operands;
         options.requireOperands(1, "missing operand after 'cmp'");
-        options.requireOperands(2, "missing operand after '" + operands.get(0) + "'");
+        options.requireOperands(2, "missing operand after " + Quoting.shellEscapeAlways(operands.get(0)));
         if (operands.size() > 2) {
-            throw new UsageError("extra operand '" + operands.get(2) + "'");
+            throw new UsageError("extra operand " + Quoting.shellEscapeAlways(operands.get(2)));
         }
         String first = operands.get(0);
         String second = operands.get(1);
         boolean silent = options.has('s');
-        Progress progress = new Progress("cmp", new File(first).length(), interactive && !silent, progressOut);
+        boolean once = drainedByReading(first) || drainedByReading(second);
+        long total = Math.max(new File(first).length(), once ? new File(second).length() : 0);
+        Progress progress = new Progress("cmp", total, interactive && !silent, progressOut);
         CountDownLatch finished = new CountDownLatch(1);
         Thread hook = interruptHook(progress, finished);
         try {
-            boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
-            progress.finish();
-            if (progress.stopRequested()) {
-                return cmpInterrupted();
-            }
-            if (same) {
-                return EXIT_OK;
-            }
-            if (!silent) {
-                progress.restart();
-                Difference difference = Difference.find(first, second, progress);
-                progress.finish();
-                if (difference == null) {
-                    return cmpInterrupted();
-                }
-                reportDifference(first, second, difference);
-            }
-            return EXIT_FAILURE;
+            return once ? compareOnce(first, second, silent, progress) : compareTwice(first, second, silent, progress);
         } catch (IOException e) {
             progress.finish();
             // GNU cmp names the file and the reason: "cmp: /etc: Is a directory".
-            complain(err, culprit(SystemError.number(e), first, second) + ": " + SystemError.reason(e));
+            complain(err, Quoting.shellEscapeIfUnprintable(culprit(SystemError.number(e), first, second)) + ": "
+                    + SystemError.reason(e));
             return EXIT_TROUBLE;
         } finally {
             release(hook, finished);
         }
+    }
+
+    /** Whether reading the operand uses it up (a pipe, a FIFO, a device): there, but no regular file or directory. */
+    private static boolean drainedByReading(String path) {
+        File file = new File(path);
+        return file.exists() && !file.isFile() && !file.isDirectory();
+    }
+
+    /**
+     * Regular files and directories: the library says whether they differ, and
+     * only then are they read again from the start to find where.
+     */
+    private int compareTwice(String first, String second, boolean silent, Progress progress) throws IOException {
+        boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
+        progress.finish();
+        if (progress.stopRequested()) {
+            return cmpInterrupted();
+        }
+        if (same) {
+            return EXIT_OK;
+        }
+        if (silent) {
+            return EXIT_FAILURE;
+        }
+        progress.restart();
+        Difference difference = Difference.find(first, second, progress);
+        progress.finish();
+        if (difference == null) {
+            return cmpInterrupted();
+        }
+        reportDifference(first, second, difference);
+        return EXIT_FAILURE;
+    }
+
+    /** A pipe cannot be read a second time: both operands are read once, in Java, up to the first difference. */
+    private int compareOnce(String first, String second, boolean silent, Progress progress) throws IOException {
+        Difference difference = Difference.find(first, second, progress);
+        progress.finish();
+        if (difference == null) {
+            return cmpInterrupted();
+        }
+        if (!difference.found) {
+            return EXIT_OK;
+        }
+        if (!silent) {
+            reportDifference(first, second, difference);
+        }
+        return EXIT_FAILURE;
     }
 
     private int cmpInterrupted() {
@@ -587,14 +678,19 @@ public final class BaseFs {
         return EXIT_TROUBLE;
     }
 
+    /**
+     * GNU cmp prints the names as they are; one holding a control character
+     * is quoted in a message, and in the output when that is a terminal.
+     */
     private void reportDifference(String first, String second, Difference difference) {
         if (!difference.found) {
-            out.println(first + " " + second + " differ"); // changed meanwhile: no position to tell
+            out.println(printed(first) + " " + printed(second) + " differ"); // changed meanwhile: no position to tell
         } else if (difference.ended >= 0) {
             out.flush();
-            complain(err, difference.endMessage(first, second));
+            complain(err, difference.endMessage(Quoting.shellEscapeIfUnprintable(first),
+                    Quoting.shellEscapeIfUnprintable(second)));
         } else {
-            out.println(difference.differMessage(first, second));
+            out.println(difference.differMessage(printed(first), printed(second)));
         }
     }
 
@@ -673,7 +769,7 @@ public final class BaseFs {
             String iso = text.replace(' ', 'T');
             return LocalDateTime.parse(iso).atZone(zone).toInstant().toEpochMilli();
         } catch (DateTimeParseException | NumberFormatException | ArithmeticException e) {
-            throw new IllegalArgumentException("invalid date format '" + text + "'");
+            throw new IllegalArgumentException("invalid date format " + Quoting.shellEscapeAlways(text));
         }
     }
 
@@ -708,7 +804,7 @@ public final class BaseFs {
                     continue;
                 }
                 if (arg.startsWith("--")) {
-                    throw new UsageError("unrecognized option '" + arg + "'");
+                    throw new UsageError("unrecognized option " + Quoting.shellEscapeAlways(arg));
                 }
                 for (int k = 1; k < arg.length(); k++) {
                     char c = arg.charAt(k);
@@ -716,13 +812,14 @@ public final class BaseFs {
                         String value = k + 1 < arg.length() ? arg.substring(k + 1)
                                 : i + 1 < args.size() ? args.get(++i) : null;
                         if (value == null) {
-                            throw new UsageError("option requires an argument -- '" + c + "'");
+                            throw new UsageError("option requires an argument -- "
+                                    + Quoting.shellEscapeAlways(String.valueOf(c)));
                         }
                         values.put(c, value);
                         break;
                     }
                     if (knownFlags.indexOf(c) < 0) {
-                        throw new UsageError("invalid option -- '" + c + "'");
+                        throw new UsageError("invalid option -- " + Quoting.shellEscapeAlways(String.valueOf(c)));
                     }
                     flags.append(c);
                 }

@@ -8,8 +8,8 @@ import java.util.Arrays;
 
 /**
  * Where two files first differ, found in Java once the library has said that
- * they do: the byte and line of the first differing byte, or the end of the
- * shorter file, as GNU cmp reports them.
+ * they do, or in the one pass a pipe allows: the byte and line of the first
+ * differing byte, or the end of the shorter file, as GNU cmp reports them.
  */
 final class Difference {
     private static final int BLOCK_SIZE = (int) Progress.COMPARE_BLOCK_SIZE;
@@ -35,7 +35,7 @@ final class Difference {
     /**
      * Reads both files from the start, one block of each at a time, asking
      * {@code progress} after each pair of blocks; null when it stops the search.
-     * A difference not found (a file changed meanwhile) has {@code found} false.
+     * A difference not found (equal contents) has {@code found} false.
      */
     static Difference find(String first, String second, Progress progress) throws IOException {
         try (InputStream a = Files.newInputStream(Paths.get(first)); InputStream b = Files.newInputStream(Paths.get(second))) {

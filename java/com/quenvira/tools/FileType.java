@@ -49,9 +49,17 @@ final class FileType {
         return letter == 'c' || letter == 'b';
     }
 
-    /** glibc's major(): bits 8..19 and 32..63. */
     long major() {
+        return majorOf(device);
+    }
+
+    /** glibc's major(): bits 8..19 and 32..63. */
+    static long majorOf(long device) {
         return (device >>> 8 & MAJOR_LOW_BITS) | (device >>> 32 & ~(long) MAJOR_LOW_BITS);
+    }
+
+    static boolean isCharacterDevice(int mode) {
+        return (mode & S_IFMT) == S_IFCHR;
     }
 
     /** glibc's minor(): bits 0..7 and 20..51. */

@@ -18,7 +18,9 @@ import java.util.List;
 /**
  * ls: operands that are not directories first, then each directory, sorted
  * by name, in GNU ls's layout. The long format is built without format
- * strings: a directory of 50,000 entries spends its time in the library.
+ * strings: a directory of 50,000 entries spends its time in the library. On a
+ * terminal names are quoted as GNU ls quotes them there; elsewhere they are
+ * printed as they are.
  */
 final class Listing {
     private static final int OWNER_AND_GROUP = BaseFileSystem.INFO_OWNER | BaseFileSystem.INFO_GROUP;
@@ -123,7 +125,7 @@ final class Listing {
             if (printedSomething) {
                 out.println();
             }
-            out.print(directory).println(":");
+            out.print(shown(directory)).println(":");
             printedSomething = true;
         }
         print(sorted, prefix);
@@ -138,11 +140,17 @@ final class Listing {
         printedSomething = true;
         if (!longFormat) {
             for (FileInfo entry : entries) {
-                out.println(entry.getName());
+                out.println(shown(entry.getName()));
             }
             return;
         }
         int count = entries.length;
+        String[] names = new String[count];
+        boolean someQuoted = false;
+        for (int i = 0; i < count; i++) {
+            names[i] = shown(entries[i].getName());
+            someQuoted |= !names[i].equals(entries[i].getName());
+        }
         FileType[] types = FileType.ofAll(entries, prefix);
         String[] owners = new String[count];
         String[] groupNames = new String[count];
@@ -179,10 +187,14 @@ final class Listing {
             } else {
                 out.spaces(sizeWidth - digits(entry.getSize())).print(entry.getSize());
             }
-            out.print(' ').print(time(entry.getModified())).print(' ').print(entry.getName());
+            out.print(' ').print(time(entry.getModified())).print(' ');
+            if (someQuoted && names[i].equals(entry.getName())) {
+                out.print(' '); // lines up with the quoted names' text, as GNU ls does
+            }
+            out.print(names[i]);
             if (entry.isSymbolicLink()) {
                 String path = prefix.isEmpty() ? entry.getName() : prefix + entry.getName();
-                out.print(" -> ").print(linkTarget(path));
+                out.print(" -> ").print(shown(linkTarget(path)));
             }
             out.println();
         }
@@ -224,8 +236,13 @@ final class Listing {
         }
     }
 
+    /** A name as this listing prints it: quoted on a terminal, as it is elsewhere. */
+    private String shown(String name) {
+        return out.isTerminal() ? Quoting.shellEscape(name) : name;
+    }
+
     private void complain(String what, String path, IOException e) {
-        BaseFs.complain(err, what + " '" + path + "': " + SystemError.reason(e));
+        BaseFs.complain(err, what + " " + Quoting.shellEscapeAlways(path) + ": " + SystemError.reason(e));
     }
 
     /**

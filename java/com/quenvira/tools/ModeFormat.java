@@ -68,10 +68,10 @@ final class ModeFormat {
         try {
             mode = Integer.parseInt(text, 8);
         } catch (NumberFormatException e) {
-            throw new IllegalArgumentException("invalid mode: '" + text + "'");
+            throw new IllegalArgumentException("invalid mode: " + Quoting.shellEscapeAlways(text));
         }
         if (mode < 0 || mode > MAX_MODE) {
-            throw new IllegalArgumentException("invalid mode: '" + text + "'");
+            throw new IllegalArgumentException("invalid mode: " + Quoting.shellEscapeAlways(text));
         }
         int attributes = 0;
         int bit = HIGHEST_MODE_BIT;

@@ -7,9 +7,10 @@ import org.eclipse.core.runtime.IProgressMonitor;
 
 /**
  * Drives a progress bar on standard error from the library's own callbacks and
- * stops the operation when the user interrupts it. The copy reports 1 MiB per
- * step (also for a shorter last step), the comparison asks once per 64 KiB
- * block; both are clamped to the known total.
+ * stops the operation when the user interrupts it. The copy reports the bytes
+ * each step spanned (1 MiB, or far more for a step over a hole), the
+ * comparison asks once per 64 KiB block; both are added up to the known total
+ * at most.
  */
 final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     static final long COMPARE_BLOCK_SIZE = 64 * 1024;
@@ -64,7 +65,8 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     }
 
     private void advance(long bytes) {
-        done = Math.min(total, done + bytes);
+        // A hole's step may report up to Long.MAX_VALUE: compared, not added, so the sum cannot wrap.
+        done = bytes >= total - done ? total : done + Math.max(bytes, 0);
         long now = System.nanoTime();
         if (visible && (now - lastDrawn >= REDRAW_INTERVAL_NANOS || done == total)) {
             lastDrawn = now;

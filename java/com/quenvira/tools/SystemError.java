@@ -27,6 +27,7 @@ final class SystemError {
     static final int EFBIG = 27;
     static final int ENOSPC = 28;
     static final int EROFS = 30;
+    static final int ELOOP = 40;
     static final int EDQUOT = 122;
 
     /** glibc's strerror texts of the error numbers Linux shares on x86_64 and AArch64. */
@@ -60,7 +61,7 @@ final class SystemError {
             Map.entry(36, "File name too long"),
             Map.entry(38, "Function not implemented"),
             Map.entry(39, "Directory not empty"),
-            Map.entry(40, "Too many levels of symbolic links"),
+            Map.entry(ELOOP, "Too many levels of symbolic links"),
             Map.entry(61, "No data available"),
             Map.entry(75, "Value too large for defined data type"),
             Map.entry(95, "Operation not supported"),
