@@ -1,6 +1,8 @@
 // Plain C loops that the benchmark runs beside the library in the same JVM:
 // the floor each operation of the library is measured against. Built as its
 // own small JNI library so that libbasefs exports only what it must.
+#include "FileRecords.h"
+
 #include <jni.h>
 
 #include <cerrno>
@@ -119,25 +121,23 @@ JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_getdentsFstatat(JNIEn
     return count;
 }
 
-// The library's listing built up one JNI step at a time, to tell what each
-// step costs: 0 readdir + fstatat on the directory's descriptor (what the
-// library does without JNI); 1 and the name string (NewString of the name's
-// units; the benchmark's names are ASCII); 2 and the record (NewObjectA of a
-// FileInfo); 3 and storing it into an array of `capacity` elements made
-// beforehand (SetObjectArrayElement), so that nothing grows or is copied.
-// Local references are deleted per entry as the library does. Returns the
-// number of entries listed, or -1.
+// The library's listing built up one step at a time, to tell what each step
+// costs: 0 readdir + fstatat on the directory's descriptor (what the library
+// does without Java); 1 and each record written into a batch, as the library
+// writes it (the batch emptied when full); 2 and each full batch, and the
+// last, made into records by one upcall to the library's ListingRecords,
+// stored into an array of `capacity` elements made beforehand, so that
+// nothing grows or is copied. Returns the number of entries listed, or -1.
 JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_listSteps(JNIEnv *env, jclass, jstring dir, jint steps,
                                                                       jint capacity)
 {
-    jclass infoClass = steps >= 2 ? env->FindClass("com/quenvira/io/FileInfo") : nullptr;
-    jmethodID construct = infoClass != nullptr ? env->GetMethodID(infoClass, "<init>", "(Ljava/lang/String;IJJ)V")
-                                               : nullptr;
-    if (steps >= 2 && construct == nullptr) {
-        return -1;
-    }
-    jobjectArray records = steps >= 3 ? env->NewObjectArray(capacity, infoClass, nullptr) : nullptr;
-    if (steps >= 3 && records == nullptr) {
+    jclass maker = steps >= 2 ? env->FindClass("com/quenvira/internal/io/ListingRecords") : nullptr;
+    jmethodID make = maker != nullptr ? env->GetStaticMethodID(maker, "make", "([BI[Ljava/lang/Object;IZ)V") : nullptr;
+    jclass infoClass = env->FindClass("com/quenvira/io/FileInfo");
+    jobjectArray records = steps >= 2 ? env->NewObjectArray(capacity, infoClass, nullptr) : nullptr;
+    jbyteArray javaBatch =
+        steps >= 2 ? env->NewByteArray(static_cast<jsize>(basefs::RecordBatch::kCapacityBytes)) : nullptr;
+    if (steps >= 2 && (make == nullptr || records == nullptr || javaBatch == nullptr)) {
         return -1;
     }
     Chars path(env, dir);
@@ -146,9 +146,21 @@ JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_listSteps(JNIEnv *env
         return -1;
     }
     const int fd = dirfd(stream);
+    basefs::RecordBatch batch;
     jint count = 0;
+    jint made = 0;
+    // Hands the batch over when records are made, else just empties it.
+    auto flush = [&] {
+        if (steps >= 2 && batch.entries() > 0 && made + batch.entries() <= capacity) {
+            env->SetByteArrayRegion(javaBatch, 0, static_cast<jsize>(batch.bytes()),
+                                    reinterpret_cast<const jbyte *>(batch.data()));
+            env->CallStaticVoidMethod(maker, make, javaBatch, batch.entries(), records, made, JNI_FALSE);
+            made += batch.entries();
+        }
+        batch.clear();
+        return !env->ExceptionCheck();
+    };
     struct stat st;
-    jchar units[NAME_MAX + 1];
     while (struct dirent *entry = readdir(stream)) {
         if (isDotOrDotDot(entry->d_name)) {
             continue;
@@ -158,30 +170,19 @@ JNIEXPORT jint JNICALL Java_com_quenvira_bench_NativeLoops_listSteps(JNIEnv *env
         }
         if (steps >= 1) {
             const size_t length = strlen(entry->d_name);
-            for (size_t i = 0; i < length; ++i) {
-                units[i] = static_cast<unsigned char>(entry->d_name[i]);
-            }
-            jstring name = env->NewString(units, static_cast<jsize>(length));
-            if (name == nullptr) {
+            const basefs::RecordFields fields = basefs::recordFields(st, entry->d_name[0] == '.', 0);
+            if (!batch.append(fields, false, entry->d_name, length) &&
+                !(flush() && batch.append(fields, false, entry->d_name, length))) {
                 break;
             }
-            if (steps >= 2) {
-                jobject record = newRecord(env, infoClass, construct, name, st);
-                if (record == nullptr) {
-                    env->DeleteLocalRef(name);
-                    break;
-                }
-                if (steps >= 3 && count < capacity) {
-                    env->SetObjectArrayElement(records, count, record);
-                }
-                env->DeleteLocalRef(record);
-            }
-            env->DeleteLocalRef(name);
         }
         ++count;
     }
     closedir(stream);
-    return env->ExceptionCheck() ? -1 : count;
+    if (!flush()) {
+        return -1;
+    }
+    return count;
 }
 
 // nGetFileInfo built up one step at a time, called once per file from Java:

@@ -3,6 +3,7 @@
 // named Java exceptions and copy object arrays, and the error table behind
 // the IOExceptions of every entry point.
 
+#include "FileRecords.h"
 #include "JniBridge.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
@@ -258,8 +259,9 @@ bool claimInitialization()
                                        __ATOMIC_ACQUIRE);
 }
 
-// Resolves every host member and the array helpers. Returns false at the first
-// failure, with its exception pending (none when NewGlobalRef failed).
+// Resolves every host member, the array helpers and, last, how listings make
+// their records. Returns false at the first failure, with its exception
+// pending (none when NewGlobalRef failed).
 bool resolveCache(JNIEnv *env)
 {
     for (const HostMember &member : kHostMembers) {
@@ -268,7 +270,7 @@ bool resolveCache(JNIEnv *env)
             return false;
         }
     }
-    return basefs::initArrayHelpers(env);
+    return basefs::initArrayHelpers(env) && basefs::initRecordMaker(env);
 }
 
 // Returns once the thread that claimed the initialisation has stored its

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -50,27 +51,8 @@ bool isDotOrDotDot(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// The reduced record of an entry that cannot be examined: always a plain
-// FileInfo, typed from the directory entry alone, size and time 0.
-// Returns null with the JVM's exception pending when construction fails.
-jobject fallbackRecord(JNIEnv *env, jstring name, unsigned char entryType)
-{
-    jint attributes = 0;
-    if (entryType == DT_DIR) {
-        attributes = ATTR_DIRECTORY;
-    } else if (entryType == DT_LNK) {
-        attributes = ATTR_SYMLINK;
-    }
-    jvalue args[4];
-    args[0].l = name;
-    args[1].i = attributes;
-    args[2].j = 0; // size
-    args[3].j = 0; // modified
-    return env->NewObjectA(g_ClassFileInfo, g_MethodFileInfoConstruct, args);
-}
-
-// The record of one entry, or the fallback record when it cannot be
-// examined. Returns null only with an exception pending.
+// The record of one entry made through JNI, or the fallback record when it
+// cannot be examined. Returns null only with an exception pending.
 jobject entryRecord(JNIEnv *env, const EntryExaminer &examiner, const dirent *entry, size_t nameLength,
                     jstring name, jint infoMask)
 {
@@ -78,7 +60,7 @@ jobject entryRecord(JNIEnv *env, const EntryExaminer &examiner, const dirent *en
     if (examiner.examine(entry->d_name, nameLength, &st)) {
         return basefs::newFileInfo(env, st, name, entry->d_name[0] == '.', infoMask);
     }
-    return fallbackRecord(env, name, entry->d_type);
+    return basefs::newFallbackFileInfo(env, name, entry->d_type);
 }
 
 // Per-call state of one listing.
@@ -94,8 +76,12 @@ struct Listing {
     // below the capacity, so otherwise a store cannot fail.
     bool storeMayFail;
     basefs::LocalRef<jobjectArray> &records; // the working array
+    // Records waiting to be made in compiled Java, or null where they are made
+    // one at a time through JNI; the Java array they are handed over in.
+    basefs::RecordBatch *batch;
+    basefs::LocalRef<jbyteArray> javaBatch;
     jsize capacity = kInitialCapacity;
-    jsize count = 0;
+    jsize count = 0;                         // records in the working array
     jint entriesSinceCheck = 0;              // "." and ".." not counted
     bool stopRequested = false;
     int readError = 0;
@@ -114,13 +100,17 @@ bool releaseRecords(JNIEnv *env, jobjectArray records, jsize count)
     return basefs::clearArrayElements(env, records, count);
 }
 
-// Replaces the working array by one of twice its capacity holding the same
-// records. Returns false with an exception pending.
-bool grow(Listing &listing)
+// Replaces the working array by one of twice its capacity, or more until it
+// holds `needed` records, holding the same records. Returns false with an
+// exception pending.
+bool grow(Listing &listing, jsize needed)
 {
     JNIEnv *env = listing.env;
-    // Doubling past 2^30 would overflow; the JVM refuses arrays that large anyway.
-    const jsize capacity = listing.capacity > INT_MAX / 2 ? INT_MAX : listing.capacity * 2;
+    jsize capacity = listing.capacity;
+    while (capacity < needed) {
+        // Doubling past 2^30 would overflow; the JVM refuses arrays that large anyway.
+        capacity = capacity > INT_MAX / 2 ? INT_MAX : capacity * 2;
+    }
     basefs::LocalRef<jobjectArray> grown(env, env->NewObjectArray(capacity, g_ClassFileInfo, nullptr));
     if (grown.get() == nullptr) {
         return false;
@@ -138,7 +128,7 @@ bool grow(Listing &listing)
 // pending (a failed growth, or an element the array cannot hold).
 bool store(Listing &listing, jobject record)
 {
-    if (listing.count == listing.capacity && !grow(listing)) {
+    if (listing.count == listing.capacity && !grow(listing, listing.count + 1)) {
         return false;
     }
     listing.env->SetObjectArrayElement(listing.records.get(), listing.count, record);
@@ -149,12 +139,54 @@ bool store(Listing &listing, jobject record)
     return true;
 }
 
-// Asks the monitor whether to stop, once every checkInterval entries. Returns
-// false with the monitor's exception pending.
+// The Java array a batch of `bytes` is handed over in: the one of an earlier
+// batch when it is large enough, else one of the batch's capacity (or of just
+// `bytes` for the last batch, the whole of a small directory). Returns null
+// with an exception pending.
+jbyteArray javaBatchFor(Listing &listing, size_t bytes, bool last)
+{
+    JNIEnv *env = listing.env;
+    const auto needed = static_cast<jsize>(bytes);
+    if (listing.javaBatch.get() == nullptr || env->GetArrayLength(listing.javaBatch.get()) < needed) {
+        const jsize length = last ? needed : static_cast<jsize>(basefs::RecordBatch::kCapacityBytes);
+        listing.javaBatch.reset(env->NewByteArray(length));
+    }
+    return listing.javaBatch.get();
+}
+
+// Makes the waiting records into the working array, grown to hold them, by
+// one upcall. Returns false with an exception pending.
+bool flushBatch(Listing &listing, bool last)
+{
+    basefs::RecordBatch *batch = listing.batch;
+    if (batch == nullptr || batch->entries() == 0) {
+        return true;
+    }
+    const jsize needed = listing.count + batch->entries();
+    if (needed > listing.capacity && !grow(listing, needed)) {
+        return false;
+    }
+    jbyteArray javaBatch = javaBatchFor(listing, batch->bytes(), last);
+    if (javaBatch == nullptr ||
+        !basefs::makeBatchRecords(listing.env, *batch, javaBatch, listing.records.get(), listing.count,
+                                  basefs::wantsExtendedRecord(listing.infoMask))) {
+        return false;
+    }
+    listing.count = needed;
+    batch->clear();
+    return true;
+}
+
+// Asks the monitor whether to stop, once every checkInterval entries, once
+// the records of the entries before are made. Returns false with an
+// exception pending (the monitor's, or one of making the records).
 bool checkCanceled(Listing &listing)
 {
     if (listing.monitor == nullptr || listing.entriesSinceCheck < listing.checkInterval) {
         return true;
+    }
+    if (!flushBatch(listing, false)) {
+        return false;
     }
     listing.entriesSinceCheck = 0;
     listing.stopRequested =
@@ -162,15 +194,13 @@ bool checkCanceled(Listing &listing)
     return !listing.env->ExceptionCheck();
 }
 
-// Lists one entry: its name string, its record, storing it and the cancel
-// check. The entry's local references are gone when it returns, so a
-// directory of any size stays within the JVM's local-reference capacity.
-// Returns false with an exception pending.
-bool listEntry(Listing &listing, const dirent *entry)
+// Makes one entry's name string and record through JNI and stores it. The
+// entry's local references are gone when it returns, so a directory of any
+// size stays within the JVM's local-reference capacity. Returns false with an
+// exception pending.
+bool listEntryThroughJni(Listing &listing, const dirent *entry, size_t nameLength)
 {
     JNIEnv *env = listing.env;
-    ++listing.entriesSinceCheck;
-    const size_t nameLength = std::strlen(entry->d_name);
     basefs::LocalRef<jstring> name(env, basefs::newJavaString(env, entry->d_name, nameLength));
     if (name.get() == nullptr) {
         return false;
@@ -180,7 +210,39 @@ bool listEntry(Listing &listing, const dirent *entry)
     if (record.get() == nullptr) {
         return false;
     }
-    return store(listing, record.get()) && checkCanceled(listing);
+    return store(listing, record.get());
+}
+
+// Examines one entry and writes its record into the batch, making the
+// waiting records first when the batch is full. A name too long for any
+// batch is made through JNI, after the records before it. Returns false with
+// an exception pending.
+bool listEntryInBatch(Listing &listing, const dirent *entry, size_t nameLength)
+{
+    if (!basefs::RecordBatch::fitsEmpty(nameLength)) {
+        return flushBatch(listing, false) && listEntryThroughJni(listing, entry, nameLength);
+    }
+    struct stat st;
+    const bool examined = listing.examiner.examine(entry->d_name, nameLength, &st);
+    const basefs::RecordFields fields = examined
+                                            ? basefs::recordFields(st, entry->d_name[0] == '.', listing.infoMask)
+                                            : basefs::fallbackFields(entry->d_type);
+    basefs::RecordBatch &batch = *listing.batch;
+    if (batch.append(fields, !examined, entry->d_name, nameLength)) {
+        return true;
+    }
+    return flushBatch(listing, false) && batch.append(fields, !examined, entry->d_name, nameLength);
+}
+
+// Lists one entry, then makes the cancel check. Returns false with an
+// exception pending.
+bool listEntry(Listing &listing, const dirent *entry)
+{
+    ++listing.entriesSinceCheck;
+    const size_t nameLength = std::strlen(entry->d_name);
+    const bool listed = listing.batch != nullptr ? listEntryInBatch(listing, entry, nameLength)
+                                                 : listEntryThroughJni(listing, entry, nameLength);
+    return listed && checkCanceled(listing);
 }
 
 // Reads the directory to its end, or until the monitor asks to stop (the
@@ -252,11 +314,33 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
     const size_t pathLength = pathChars.length();
     const bool endsWithSeparator = pathLength > 0 && pathChars.get()[pathLength - 1] == '/';
     const EntryExaminer examiner(pathLength, endsWithSeparator, basefs::sys::dirfd(dir.get()));
-    const bool storeMayFail = (infoMask & INFO_EXTENDED_RECORD_MASK) != 0 &&
+    const bool storeMayFail = basefs::wantsExtendedRecord(infoMask) &&
                               !env->IsAssignableFrom(g_ClassFileInfoEx, g_ClassFileInfo);
-    Listing listing{env, dir.get(), examiner, infoMask, monitor, checkInterval, storeMayFail, records};
-    const ListingEnd end = readEntries(listing);
+    // One bounded batch per call: the records are made in compiled Java where
+    // the library's ListingRecords serves.
+    std::optional<basefs::RecordBatch> batch;
+    if (basefs::recordsMadeInJava()) {
+        batch.emplace();
+        if (!batch->allocated()) {
+            JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for listing");
+            return nullptr;
+        }
+    }
+    Listing listing{.env = env,
+                    .dir = dir.get(),
+                    .examiner = examiner,
+                    .infoMask = infoMask,
+                    .monitor = monitor,
+                    .checkInterval = checkInterval,
+                    .storeMayFail = storeMayFail,
+                    .records = records,
+                    .batch = batch ? &*batch : nullptr,
+                    .javaBatch = basefs::LocalRef<jbyteArray>(env, nullptr)};
+    ListingEnd end = readEntries(listing);
     dir.close();
+    if (end == ListingEnd::Complete && !flushBatch(listing, true)) {
+        end = ListingEnd::ExceptionPending;
+    }
     switch (end) {
     case ListingEnd::ReadError:
         // The records gathered so far are dropped.

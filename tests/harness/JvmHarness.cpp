@@ -415,6 +415,19 @@ jobject GetGroup(jobject owner, jint gid, JNIEnv *env)
 
 } // namespace natives
 
+bool RecordsMadeInJava(JNIEnv *env)
+{
+    static const bool present = [env] {
+        jclass maker = env->FindClass("com/quenvira/internal/io/ListingRecords");
+        if (maker == nullptr) {
+            env->ExceptionClear();
+            return false;
+        }
+        env->DeleteLocalRef(maker);
+        return true;
+    }();
+    return present;
+}
 
 jobject NewScriptedMonitor(int stopAtCall, int throwAtCall, JNIEnv *env)
 {

@@ -76,6 +76,11 @@ jobject GetUser(jobject owner, jint uid, JNIEnv *env = Env());
 jobject GetGroup(jobject owner, jint gid, JNIEnv *env = Env());
 } // namespace natives
 
+// Whether this executable's listings make their records in compiled Java:
+// the library's record-making class is on its class path (FileRecordsTest
+// checks that the library chose accordingly).
+bool RecordsMadeInJava(JNIEnv *env = Env());
+
 // A scripted monitor (com.quenvira.test.ScriptedMonitor) for listing, copy and
 // compare: it answers "stop" from call number stopAtCall on and throws
 // IllegalStateException("monitor failed") at call number throwAtCall (1-based; 0 never).

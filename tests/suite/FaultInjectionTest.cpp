@@ -320,23 +320,35 @@ TEST_F(FaultTest, NewObjectFailingForARecordOrAPrincipal)
     }
     ExpectInjectedOutOfMemory();
 
-    for (const int failAtCall : {1, 4}) {
-        SCOPED_TRACE(failAtCall);
-        FailJniCall fault(JniFunction::kNewObjectA, failAtCall);
-        EXPECT_EQ(nullptr, List(directory, kExtendedMask));
-        EXPECT_EQ(failAtCall, fault.calls()); // no record built after the failure
+    if (RecordsMadeInJava()) {
+        // Records made in compiled Java, one upcall per batch: a batch made
+        // before the monitor's first check (of three entries), and the last.
+        jobject monitor = NewScriptedMonitor();
+        for (const int failAtCall : {1, 2}) {
+            SCOPED_TRACE(failAtCall);
+            FailJniCall fault(JniFunction::kCallStaticVoidMethodV, failAtCall);
+            EXPECT_EQ(nullptr, List(directory, kExtendedMask, monitor, 3));
+            EXPECT_EQ(failAtCall, fault.calls()); // nothing made after the failure
+            ExpectInjectedOutOfMemory();
+        }
+    } else {
+        for (const int failAtCall : {1, 4}) {
+            SCOPED_TRACE(failAtCall);
+            FailJniCall fault(JniFunction::kNewObjectA, failAtCall);
+            EXPECT_EQ(nullptr, List(directory, kExtendedMask));
+            EXPECT_EQ(failAtCall, fault.calls()); // no record built after the failure
+            ExpectInjectedOutOfMemory();
+        }
+        // The fallback record of an entry that cannot be examined.
+        {
+            FailCCall noStatus(CFunction::kFstatat, 3, EACCES);
+            FailJniCall fault(JniFunction::kNewObjectA, 3);
+            EXPECT_EQ(nullptr, List(directory, kExtendedMask));
+            EXPECT_EQ(3, noStatus.calls());
+            EXPECT_EQ(3, fault.calls());
+        }
         ExpectInjectedOutOfMemory();
     }
-
-    // The fallback record of an entry that cannot be examined.
-    {
-        FailCCall noStatus(CFunction::kFstatat, 3, EACCES);
-        FailJniCall fault(JniFunction::kNewObjectA, 3);
-        EXPECT_EQ(nullptr, List(directory, kExtendedMask));
-        EXPECT_EQ(3, noStatus.calls());
-        EXPECT_EQ(3, fault.calls());
-    }
-    ExpectInjectedOutOfMemory();
 
     for (const LookUp &lookUp : LookUps()) {
         {
@@ -410,7 +422,11 @@ TEST_F(FaultTest, NewStringFailingForANameATargetOrAnAccountName)
 {
     CreateFiles(dir_.path(), 5);
     jstring directory = J(dir_.path() + "/");
+    // Names made through JNI; in compiled Java they are made with their records.
     for (const int failAtCall : {1, 6}) { // "file" and five more entries
+        if (RecordsMadeInJava()) {
+            break;
+        }
         SCOPED_TRACE(failAtCall);
         {
             FailJniCall fault(JniFunction::kNewString, failAtCall);

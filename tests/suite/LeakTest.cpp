@@ -233,10 +233,12 @@ TEST_F(LeakTest, InjectedFailures)
              natives::ListFileInfos(J(listed_ + "/"), kExtendedMask, nullptr, 0);
          },
          kIOException},
-        {"nListFileInfos, NewString fails",
+        {"nListFileInfos, a name or the batch of records fails",
          [&] {
              jstring path = J(listed_ + "/");
-             FailJniCall fault(JniFunction::kNewString, kListedFiles - 1);
+             const bool inJava = RecordsMadeInJava();
+             FailJniCall fault(inJava ? JniFunction::kCallStaticVoidMethodV : JniFunction::kNewString,
+                               inJava ? 1 : kListedFiles - 1);
              natives::ListFileInfos(path, 0, nullptr, 0);
          },
          kOutOfMemoryError},

@@ -215,12 +215,9 @@ public final class Benchmark {
         List<Contender> contenders = List.of(
                 Contender.of("C getdents64 + fstatat", () -> NativeLoops.getdentsFstatat(path)),
                 Contender.of("C step 0: readdir + fstatat on the directory", () -> NativeLoops.listSteps(path, 0, entries)),
-                Contender.of("C step 1: + name string (NewString, DeleteLocalRef)",
-                        () -> NativeLoops.listSteps(path, 1, entries)),
-                Contender.of("C step 2: + FileInfo record (NewObjectA, DeleteLocalRef)",
+                Contender.of("C step 1: + record written into a batch", () -> NativeLoops.listSteps(path, 1, entries)),
+                Contender.of("C step 2: + records made in Java, one upcall per batch",
                         () -> NativeLoops.listSteps(path, 2, entries)),
-                Contender.of("C step 3: + stored in an array of the exact size",
-                        () -> NativeLoops.listSteps(path, 3, entries)),
                 Contender.of("basefs nListFileInfos mask 0", () -> BaseFileSystem.nListFileInfos(path, 0, null, 0).length));
         return new Scenario(String.format(Locale.ROOT, "list %,d entries, step by step", entries), "µs/entry", entries,
                 false, contenders);

@@ -18,8 +18,9 @@ final class NativeLoops {
     static native int getdentsFstatat(String dir);
 
     /**
-     * The library's listing one JNI step at a time: 0 readdir + fstatat, 1 and the name string,
-     * 2 and the record (NewObjectA), 3 and storing it into an array of {@code capacity} made beforehand.
+     * The library's listing one step at a time: 0 readdir + fstatat, 1 and each record written into
+     * a batch, 2 and each batch made into records by one upcall, into an array of {@code capacity}
+     * made beforehand.
      */
     static native int listSteps(String dir, int steps, int capacity);
 

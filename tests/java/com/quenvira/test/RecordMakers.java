@@ -1,0 +1,109 @@
+package com.quenvira.test;
+
+/**
+ * Stand-ins for the library's record-making class, each wrong in one way, and
+ * look-alikes of the host's record classes, for the tests of how nInitStatic
+ * chooses the way listings make their records.
+ */
+public final class RecordMakers {
+    private RecordMakers() {
+    }
+
+    /** A layout the library does not write. */
+    public static final class OtherLayout {
+        static final int LAYOUT_VERSION = -1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+    }
+
+    /** The right layout, but no method to make records with. */
+    public static final class NoMake {
+        static final int LAYOUT_VERSION = 1;
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+    }
+
+    /** A static initialiser that fails: ExceptionInInitializerError, a LinkageError. */
+    public static final class FailingInitialiser {
+        static final int LAYOUT_VERSION;
+
+        static {
+            if (Boolean.parseBoolean("true")) {
+                throw new IllegalStateException("initialiser failed");
+            }
+            LAYOUT_VERSION = 1;
+        }
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+    }
+
+    /** Cannot reach the host's records. */
+    public static final class CannotMake {
+        static final int LAYOUT_VERSION = 1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            return false;
+        }
+    }
+
+    /** A failure that is no linkage problem: it must fail the initialisation. */
+    public static final class CheckRunsOutOfMemory {
+        static final int LAYOUT_VERSION = 1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            throw new OutOfMemoryError("check ran out of memory");
+        }
+    }
+
+    /** Record classes as the host's should be. */
+    public static class PublicInfo {
+        public PublicInfo(String name, int attributes, long size, long modified) {
+        }
+    }
+
+    public static class PublicInfoEx extends PublicInfo {
+        public PublicInfoEx(String name, int attributes, long size, long modified, long accessed, long created,
+                int owner, int group) {
+            super(name, attributes, size, modified);
+        }
+    }
+
+    /** A record class that bytecode of another package cannot name. */
+    static class HiddenInfo {
+        public HiddenInfo(String name, int attributes, long size, long modified) {
+        }
+    }
+
+    /** An extended record whose constructor is not public. */
+    public static class ClosedInfoEx extends PublicInfo {
+        ClosedInfoEx(String name, int attributes, long size, long modified, long accessed, long created,
+                int owner, int group) {
+            super(name, attributes, size, modified);
+        }
+    }
+
+    /** An extended record that is no record. */
+    public static class UnrelatedInfoEx {
+        public UnrelatedInfoEx(String name, int attributes, long size, long modified, long accessed, long created,
+                int owner, int group) {
+        }
+    }
+}
