@@ -246,9 +246,11 @@ const HostMember kHostMembers[] = {
 // Claimed by the one thread that runs the initialisation. pthread_once and
 // std::call_once would bind the library to a glibc 2.34 symbol.
 int g_initClaimed = 0;
-// Set while this thread runs the initialisation: a host class's static
-// initialiser that calls nInitStatic again must not wait for itself.
-thread_local bool t_initializing = false;
+// The environment of the thread running the initialisation, one per Java
+// thread: a host class's static initialiser that calls nInitStatic again on
+// that thread must not wait for itself. (No thread_local: its accesses bind
+// the library to the dynamic loader as well as the C library.)
+JNIEnv *g_initializingEnv = nullptr;
 // How long a thread that lost the claim sleeps between looks at the outcome.
 constexpr long kInitWaitNanoseconds = 100 * 1000;
 
@@ -291,16 +293,17 @@ Java_com_quenvira_internal_io_BaseFileSystem_nInitStatic(JNIEnv *env, jclass)
 {
     // Runs at most once per process; a failed initialisation is never retried.
     // Only the thread that runs it carries the exception of a failure.
-    if (t_initializing || __atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE) != INIT_NOT_RUN) {
+    if (__atomic_load_n(&g_initializingEnv, __ATOMIC_ACQUIRE) == env ||
+        __atomic_load_n(&g_InitRes, __ATOMIC_ACQUIRE) != INIT_NOT_RUN) {
         return;
     }
     if (!claimInitialization()) {
         awaitInitialization();
         return;
     }
-    t_initializing = true;
+    __atomic_store_n(&g_initializingEnv, env, __ATOMIC_RELEASE);
     const bool ready = resolveCache(env);
-    t_initializing = false;
+    __atomic_store_n(&g_initializingEnv, nullptr, __ATOMIC_RELEASE);
     // Pairs with the acquire loads of ensureInitialized and of the waiting threads.
     __atomic_store_n(&g_InitRes, ready ? INIT_READY : INIT_FAILED, __ATOMIC_RELEASE);
 }
