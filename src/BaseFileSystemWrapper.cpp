@@ -188,58 +188,109 @@ void throwExceptionFromErrNo(JNIEnv *env, const char *path)
 
 namespace {
 
-// Resolves one host class and one of its methods into a pair of globals.
-// Returns false with an exception pending (the JVM's own when it has one),
-// except when NewGlobalRef fails, which throws nothing.
-bool JNI_InitMethodID(JNIEnv *env, const char *className, const char *methodName,
-                      const char *signature, jclass *outClass, jmethodID *outMethod)
-{
-    if (env->EnsureLocalCapacity(1) < 0) {
-        return false; // the JVM's OutOfMemoryError is pending
-    }
-    jclass cls = env->FindClass(className);
-    if (cls == nullptr) {
-        JNU_ThrowIllegalStateException(env, "Cannot find class");
-        return false;
-    }
-    jmethodID method = env->GetMethodID(cls, methodName, signature);
-    if (method == nullptr) {
-        JNU_ThrowIllegalStateException(env, "Cannot find method");
-        return false;
-    }
-    auto global = static_cast<jclass>(env->NewGlobalRef(cls));
-    if (global == nullptr) {
-        return false;
-    }
-    env->DeleteLocalRef(cls);
-    *outClass = global;
-    *outMethod = method;
-    return true;
-}
-
-struct HostMember {
+// One class and one of its methods that nInitStatic resolves into a pair of globals.
+struct CachedMember {
     const char *className;
     const char *methodName;
     const char *signature;
+    bool isStatic;
     jclass *outClass;
     jmethodID *outMethod;
 };
 
-// Resolved in this order; the first failure stops initialisation.
-const HostMember kHostMembers[] = {
-    {"com/quenvira/io/FileInfo", "<init>", "(Ljava/lang/String;IJJ)V",
-     &g_ClassFileInfo, &g_MethodFileInfoConstruct},
-    {"com/quenvira/io/FileInfoEx", "<init>", "(Ljava/lang/String;IJJJJII)V",
-     &g_ClassFileInfoEx, &g_MethodFileInfoExConstruct},
-    {"org/eclipse/core/runtime/IProgressMonitor", "isCanceled", "()Z",
-     &g_ClassMonitorOrg, &g_MethodMonitorCancel},
-    {"com/quenvira/interfaces/ISyncProgressMonitor", "bytesTransferred", "(J)Z",
-     &g_ClassMonitorSync, &g_MethodMonitorProgressSync},
-    {"com/quenvira/io/UrlEx", "<init>", "(Ljava/lang/String;J)V",
-     &g_ClassUrlEx, &g_MethodUrlExConstruct},
-    {"com/quenvira/io/Principal", "<init>", "(Ljava/lang/Object;Ljava/lang/String;)V",
-     &g_ClassPrincipal, &g_MethodPrincipalConstruct},
+// Resolves one cached member: the one look-up of the library's cache. Returns
+// false with an exception pending (the JVM's own when it has one), except when
+// NewGlobalRef fails, which throws nothing; no local reference outlives it.
+bool JNI_InitMethodID(JNIEnv *env, const CachedMember &member)
+{
+    if (env->EnsureLocalCapacity(1) < 0) {
+        return false; // the JVM's OutOfMemoryError is pending
+    }
+    basefs::LocalRef<jclass> cls(env, env->FindClass(member.className));
+    if (cls.get() == nullptr) {
+        // Kept as it always was: reaches the caller only where the JVM returned
+        // null with nothing pending; otherwise the JVM's own error stays.
+        JNU_ThrowIllegalStateException(env, "Cannot find class");
+        return false;
+    }
+    jmethodID method = member.isStatic
+                           ? env->GetStaticMethodID(cls.get(), member.methodName, member.signature)
+                           : env->GetMethodID(cls.get(), member.methodName, member.signature);
+    if (method == nullptr) {
+        // As above: the JVM's NoSuchMethodError is the one normally seen.
+        JNU_ThrowIllegalStateException(env, "Cannot find method");
+        return false;
+    }
+    auto global = static_cast<jclass>(env->NewGlobalRef(cls.get()));
+    if (global == nullptr) {
+        return false;
+    }
+    *member.outClass = global;
+    *member.outMethod = method;
+    return true;
+}
+
+// Resolved in this order; the first failure stops initialisation. The host's
+// classes first (a missing one is the failure a host meets), then the JDK's.
+const CachedMember kCachedMembers[] = {
+    {.className = "com/quenvira/io/FileInfo",
+     .methodName = "<init>",
+     .signature = "(Ljava/lang/String;IJJ)V",
+     .isStatic = false,
+     .outClass = &g_ClassFileInfo,
+     .outMethod = &g_MethodFileInfoConstruct},
+    {.className = "com/quenvira/io/FileInfoEx",
+     .methodName = "<init>",
+     .signature = "(Ljava/lang/String;IJJJJII)V",
+     .isStatic = false,
+     .outClass = &g_ClassFileInfoEx,
+     .outMethod = &g_MethodFileInfoExConstruct},
+    {.className = "org/eclipse/core/runtime/IProgressMonitor",
+     .methodName = "isCanceled",
+     .signature = "()Z",
+     .isStatic = false,
+     .outClass = &g_ClassMonitorOrg,
+     .outMethod = &g_MethodMonitorCancel},
+    {.className = "com/quenvira/interfaces/ISyncProgressMonitor",
+     .methodName = "bytesTransferred",
+     .signature = "(J)Z",
+     .isStatic = false,
+     .outClass = &g_ClassMonitorSync,
+     .outMethod = &g_MethodMonitorProgressSync},
+    // Resolved and exported for host code; the library itself makes no UrlEx.
+    {.className = "com/quenvira/io/UrlEx",
+     .methodName = "<init>",
+     .signature = "(Ljava/lang/String;J)V",
+     .isStatic = false,
+     .outClass = &g_ClassUrlEx,
+     .outMethod = &g_MethodUrlExConstruct},
+    {.className = "com/quenvira/io/Principal",
+     .methodName = "<init>",
+     .signature = "(Ljava/lang/Object;Ljava/lang/String;)V",
+     .isStatic = false,
+     .outClass = &g_ClassPrincipal,
+     .outMethod = &g_MethodPrincipalConstruct},
+    {.className = "java/lang/System",
+     .methodName = "arraycopy",
+     .signature = "(Ljava/lang/Object;ILjava/lang/Object;II)V",
+     .isStatic = true,
+     .outClass = &basefs::g_ClassSystem,
+     .outMethod = &basefs::g_MethodArrayCopy},
+    {.className = "java/util/Arrays",
+     .methodName = "fill",
+     .signature = "([Ljava/lang/Object;IILjava/lang/Object;)V",
+     .isStatic = true,
+     .outClass = &basefs::g_ClassArrays,
+     .outMethod = &basefs::g_MethodArrayFill},
 };
+
+// How listings make their records where the library's own class serves.
+const CachedMember kRecordMaker = {.className = basefs::kRecordMakerClass,
+                                   .methodName = "make",
+                                   .signature = basefs::kMakeRecordsSignature,
+                                   .isStatic = true,
+                                   .outClass = &basefs::g_ClassRecordMaker,
+                                   .outMethod = &basefs::g_MethodMakeRecords};
 
 // ---- Running the initialisation once -----------------------------------------
 
@@ -261,18 +312,25 @@ bool claimInitialization()
                                        __ATOMIC_ACQUIRE);
 }
 
-// Resolves every host member, the array helpers and, last, how listings make
-// their records. Returns false at the first failure, with its exception
-// pending (none when NewGlobalRef failed).
+// Resolves every cached member and, last, how listings make their records.
+// Returns false at the first failure, with its exception pending (none when
+// NewGlobalRef failed).
 bool resolveCache(JNIEnv *env)
 {
-    for (const HostMember &member : kHostMembers) {
-        if (!JNI_InitMethodID(env, member.className, member.methodName, member.signature,
-                              member.outClass, member.outMethod)) {
+    for (const CachedMember &member : kCachedMembers) {
+        if (!JNI_InitMethodID(env, member)) {
             return false;
         }
     }
-    return basefs::initArrayHelpers(env) && basefs::initRecordMaker(env);
+    switch (basefs::findRecordMaker(env, basefs::kRecordMakerClass)) {
+    case basefs::RecordMaker::kFailed:
+        return false;
+    case basefs::RecordMaker::kJni:
+        return true;
+    case basefs::RecordMaker::kCompiledJava:
+        break;
+    }
+    return JNI_InitMethodID(env, kRecordMaker);
 }
 
 // Returns once the thread that claimed the initialisation has stored its

@@ -100,14 +100,6 @@ bool isAscii(const char *name, size_t length)
 
 // ---- The maker nInitStatic selects ---------------------------------------------
 
-const char *const kRecordMakerClass = "com/quenvira/internal/io/ListingRecords";
-const char *const kMakeSignature = "([BI[Ljava/lang/Object;IZ)V";
-
-// Written by nInitStatic before its release store of g_InitRes, read after
-// the acquire load of every entry point: null for the JNI way.
-jclass g_classRecordMaker = nullptr;
-jmethodID g_methodMakeRecords = nullptr;
-
 // After a failed look-up: the JNI way when the failure is a LinkageError
 // (the class is missing, of another build, or cannot be linked) or when nothing
 // is pending, the exception cleared; kFailed with it pending again otherwise.
@@ -132,6 +124,9 @@ basefs::RecordMaker jniUnlessOtherFailure(JNIEnv *env)
 } // namespace
 
 namespace basefs {
+
+jclass g_ClassRecordMaker = nullptr;
+jmethodID g_MethodMakeRecords = nullptr;
 
 namespace {
 
@@ -331,7 +326,7 @@ RecordMaker findRecordMaker(JNIEnv *env, const char *className)
     if (env->GetStaticIntField(maker.get(), version) != kLayoutVersion) {
         return RecordMaker::kJni;
     }
-    const jmethodID make = env->GetStaticMethodID(maker.get(), "make", kMakeSignature);
+    const jmethodID make = env->GetStaticMethodID(maker.get(), "make", kMakeRecordsSignature);
     const jmethodID check = make != nullptr ? env->GetStaticMethodID(maker.get(), "canMakeRecords", "()Z") : nullptr;
     if (check == nullptr) {
         return jniUnlessOtherFailure(env);
@@ -343,32 +338,9 @@ RecordMaker findRecordMaker(JNIEnv *env, const char *className)
     return canMake == JNI_TRUE ? RecordMaker::kCompiledJava : RecordMaker::kJni;
 }
 
-bool initRecordMaker(JNIEnv *env)
-{
-    switch (findRecordMaker(env, kRecordMakerClass)) {
-    case RecordMaker::kFailed:
-        return false;
-    case RecordMaker::kJni:
-        return true;
-    case RecordMaker::kCompiledJava:
-        break;
-    }
-    LocalRef<jclass> maker(env, env->FindClass(kRecordMakerClass));
-    if (maker.get() == nullptr) {
-        return false;
-    }
-    const jmethodID make = env->GetStaticMethodID(maker.get(), "make", kMakeSignature);
-    if (make == nullptr) {
-        return false;
-    }
-    g_classRecordMaker = static_cast<jclass>(env->NewGlobalRef(maker.get()));
-    g_methodMakeRecords = make;
-    return g_classRecordMaker != nullptr;
-}
-
 bool recordsMadeInJava()
 {
-    return g_classRecordMaker != nullptr;
+    return g_ClassRecordMaker != nullptr;
 }
 
 bool makeBatchRecords(JNIEnv *env, const RecordBatch &batch, jbyteArray javaBatch, jobjectArray records,
@@ -376,7 +348,7 @@ bool makeBatchRecords(JNIEnv *env, const RecordBatch &batch, jbyteArray javaBatc
 {
     env->SetByteArrayRegion(javaBatch, 0, static_cast<jsize>(batch.bytes()),
                             reinterpret_cast<const jbyte *>(batch.data()));
-    env->CallStaticVoidMethod(g_classRecordMaker, g_methodMakeRecords, javaBatch, batch.entries(), records, start,
+    env->CallStaticVoidMethod(g_ClassRecordMaker, g_MethodMakeRecords, javaBatch, batch.entries(), records, start,
                               static_cast<jboolean>(extended));
     return !env->ExceptionCheck();
 }

@@ -98,10 +98,13 @@ enum class RecordMaker {
 // kFailed for any other failure, with its exception pending.
 RecordMaker findRecordMaker(JNIEnv *env, const char *className);
 
-// Selects, for every listing from now on, the maker found for the library's
-// own class. Returns false with an exception pending (none when NewGlobalRef
-// failed), the initialisation failing. Called by nInitStatic alone.
-bool initRecordMaker(JNIEnv *env);
+// The library's record-making class and its method that makes a batch's
+// records. nInitStatic resolves them when findRecordMaker chooses compiled
+// Java, before its release store of g_InitRes; null for the JNI way.
+inline constexpr const char *kRecordMakerClass = "com/quenvira/internal/io/ListingRecords";
+inline constexpr const char *kMakeRecordsSignature = "([BI[Ljava/lang/Object;IZ)V";
+extern jclass g_ClassRecordMaker;
+extern jmethodID g_MethodMakeRecords;
 
 // Whether listings make their records in compiled Java.
 bool recordsMadeInJava();

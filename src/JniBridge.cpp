@@ -14,36 +14,14 @@ jstring decodeToString(JNIEnv *env, const char *bytes, size_t count, char16_t *u
     return env->NewString(reinterpret_cast<const jchar *>(units), static_cast<jsize>(length));
 }
 
-// java.lang.System.arraycopy, which moves a whole range of references in one
-// call (JNI itself copies object arrays one element, three calls, at a time),
-// and java.util.Arrays.fill, which empties a discarded array in one call.
+} // namespace
+
+namespace basefs {
+
 jclass g_ClassSystem = nullptr;
 jmethodID g_MethodArrayCopy = nullptr;
 jclass g_ClassArrays = nullptr;
 jmethodID g_MethodArrayFill = nullptr;
-
-// Resolves one static method into a pair of file-local globals. Returns false
-// with the JVM's exception pending, except when NewGlobalRef fails, which
-// throws nothing.
-bool initStaticMethod(JNIEnv *env, const char *className, const char *name, const char *signature,
-                      jclass *outClass, jmethodID *outMethod)
-{
-    basefs::LocalRef<jclass> cls(env, env->FindClass(className));
-    if (cls.get() == nullptr) {
-        return false;
-    }
-    jmethodID method = env->GetStaticMethodID(cls.get(), name, signature);
-    if (method == nullptr) {
-        return false;
-    }
-    *outClass = static_cast<jclass>(env->NewGlobalRef(cls.get()));
-    *outMethod = method;
-    return *outClass != nullptr;
-}
-
-} // namespace
-
-namespace basefs {
 
 bool ensureInitialized(JNIEnv *env)
 {
@@ -54,14 +32,6 @@ bool ensureInitialized(JNIEnv *env)
     }
     JNU_ThrowIllegalStateException(env, "Not initialized");
     return false;
-}
-
-bool initArrayHelpers(JNIEnv *env)
-{
-    return initStaticMethod(env, "java/lang/System", "arraycopy", "(Ljava/lang/Object;ILjava/lang/Object;II)V",
-                            &g_ClassSystem, &g_MethodArrayCopy) &&
-           initStaticMethod(env, "java/util/Arrays", "fill", "([Ljava/lang/Object;IILjava/lang/Object;)V",
-                            &g_ClassArrays, &g_MethodArrayFill);
 }
 
 bool copyArrayElements(JNIEnv *env, jobjectArray dst, jobjectArray src, jsize count)

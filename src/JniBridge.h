@@ -49,10 +49,14 @@ private:
 // nInitStatic has completed successfully.
 bool ensureInitialized(JNIEnv *env);
 
-// Resolves the JDK methods behind copyArrayElements and clearArrayElements.
-// Returns false with the JVM's exception pending, except when NewGlobalRef
-// fails, which throws nothing.
-bool initArrayHelpers(JNIEnv *env);
+// java.lang.System.arraycopy, which moves a whole range of references in one
+// call (JNI itself copies object arrays one element, three calls, at a time),
+// and java.util.Arrays.fill, which empties a discarded array in one call:
+// resolved by nInitStatic with the host classes.
+extern jclass g_ClassSystem;
+extern jmethodID g_MethodArrayCopy;
+extern jclass g_ClassArrays;
+extern jmethodID g_MethodArrayFill;
 
 // Copies the first count elements of src into dst in one call. Returns false
 // with an exception pending (an element dst cannot hold, an index past the end).

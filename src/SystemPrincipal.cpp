@@ -110,8 +110,7 @@ jobject newPrincipal(JNIEnv *env, jobject owner, jint id)
 extern "C" JNIEXPORT jobject JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nGetUser(JNIEnv *env, jclass, jobject owner, jint uid)
 {
-    const basefs::EntryPrologue<0> entry(env, {});
-    if (!entry.ok()) {
+    if (!basefs::ensureInitialized(env)) {
         return nullptr;
     }
     return newPrincipal<UserLookup>(env, owner, uid);
@@ -120,8 +119,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nGetUser(JNIEnv *env, jclass, jobje
 extern "C" JNIEXPORT jobject JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nGetGroup(JNIEnv *env, jclass, jobject owner, jint gid)
 {
-    const basefs::EntryPrologue<0> entry(env, {});
-    if (!entry.ok()) {
+    if (!basefs::ensureInitialized(env)) {
         return nullptr;
     }
     return newPrincipal<GroupLookup>(env, owner, gid);
