@@ -50,6 +50,8 @@ struct ErrorDescription {
     const char *description;
 };
 
+// The descriptions hosts have always seen in their messages, some worded for
+// one call only: fixed, as hosts may match them.
 const ErrorDescription kErrorDescriptions[] = {
     {EPERM, "The effective UID does not match the owner of the file, and the process is not privileged"},
     {ENOENT, "Path does not exist"},
@@ -139,16 +141,19 @@ void JNU_ThrowIOException(JNIEnv *env, const char *message)
     JNU_ThrowByName(env, "java/io/IOException", message);
 }
 
+// Kept for host code, which may call it; the library does not. Behaviour fixed.
 void JNU_ThrowInterruptedIOException(JNIEnv *env, const char *message)
 {
     JNU_ThrowByName(env, "java/io/InterruptedIOException", message);
 }
 
+// Kept for host code, which may call it; the library does not. Behaviour fixed.
 void JNU_ThrowUnsupportedOperationException(JNIEnv *env, const char *message)
 {
     JNU_ThrowByName(env, "java/lang/UnsupportedOperationException", message);
 }
 
+// Kept for host code, which may call it; the library does not. Behaviour fixed.
 jint JNU_CopyObjectArray(JNIEnv *env, jobjectArray dst, jobjectArray src, jint count)
 {
     // Room for the one element reference alive at a time.

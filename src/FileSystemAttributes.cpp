@@ -55,12 +55,14 @@ void javaTimeToTimeVal(jlong ms, struct timeval *tv)
     tv->tv_usec = (ms % kMillisPerSecond) * kMicrosPerMilli;
 }
 
+// Kept for host code, which may call it; the library does not. Behaviour fixed.
 void javaTimeToTimeSpec(jlong ms, struct timespec *ts)
 {
     ts->tv_sec = ms / kMillisPerSecond;
     ts->tv_nsec = static_cast<long>(static_cast<double>(ms % kMillisPerSecond) * kNanosPerMilli);
 }
 
+// Kept for host code, which may call it; the library does not. Behaviour fixed.
 void timeSpecToTimeVal(const struct timespec *ts, struct timeval *tv)
 {
     tv->tv_sec = ts->tv_sec;
@@ -68,6 +70,7 @@ void timeSpecToTimeVal(const struct timespec *ts, struct timeval *tv)
     tv->tv_usec = static_cast<int32_t>(ts->tv_nsec / kNanosPerMicro);
 }
 
+// Kept for host code, which may call it; the library does not. Behaviour fixed.
 jlong timeSpecToJavaTime(const struct timespec *ts, jboolean highHalves)
 {
     int64_t seconds = ts->tv_sec;
@@ -174,6 +177,7 @@ jstring readLinkTarget(JNIEnv *env, const char *path)
     // is read into a buffer that holds any target the limit accepts.
     basefs::HeapBuffer<char> target(kLinkBufferSize);
     if (target.get() == nullptr) {
+        // The message as hosts have always seen it, wording included.
         JNU_ThrowOutOfMemoryError(env, "Cannot allocated array for link target path");
         return nullptr;
     }

@@ -129,12 +129,8 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(JNIEnv *env, jcl
     const basefs::JavaPath &file2Chars = entry.path(1);
 
     // On the heap: 128 KiB in this frame could run past the end of a deep Java
-    // thread's stack. One block each, not one allocation of both: 128 KiB is
-    // glibc's mmap threshold, so until the threshold has risen every call got
-    // a fresh mapping (32 zero-filled pages to fault in, a munmap, and blocks
-    // 16 bytes past a page boundary, a placement a C probe read about 8 %
-    // slower into); 64 KiB blocks come from the arena, placed and reused as
-    // the C loop's are.
+    // thread's stack. One block each, below glibc's mmap threshold, so that
+    // calls reuse arena blocks (README, "Benchmark": the compare's buffers).
     basefs::HeapBuffer<unsigned char> block1(basefs::kCompareBlockSize);
     basefs::HeapBuffer<unsigned char> block2(basefs::kCompareBlockSize);
     if (block1.get() == nullptr || block2.get() == nullptr) {

@@ -89,12 +89,9 @@ struct Listing {
 
 enum class ListingEnd { Complete, ReadError, ExceptionPending };
 
-// Empties a working array that is about to be dropped. A large one is a
-// humongous object to G1, which frees it only after a concurrent marking:
-// until then every record it still referred to would be kept alive and
-// copied by each young collection (measured without it: 100,000-entry
-// listings left 14 to 22 MB alive after a young pause instead of 5 to 6 MB,
-// and the pauses took 1.6 to 2.6 times as long). One upcall per dropped array.
+// Empties a working array that is about to be dropped, so that G1 does not
+// keep its records alive until the array itself, often humongous, is freed
+// (README, "Benchmark": the dropped working arrays). One upcall per array.
 bool releaseRecords(JNIEnv *env, jobjectArray records, jsize count)
 {
     return basefs::clearArrayElements(env, records, count);

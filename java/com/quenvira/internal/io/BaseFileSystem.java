@@ -75,7 +75,7 @@ public final class BaseFileSystem {
     /**
      * Records of every entry of a directory but "." and "..".
      *
-     * @param path the directory, ending with "/" (entries are examined at path + name)
+     * @param path the directory, with or without a trailing "/" (each entry is examined relative to it)
      * @param monitor asked every {@code checkInterval} entries whether to stop, or null
      */
     public static native FileInfo[] nListFileInfos(String path, int infoMask, IProgressMonitor monitor,
