@@ -1,7 +1,9 @@
 // Plain C loops that the benchmark runs beside the library in the same JVM:
 // the floor each operation of the library is measured against. Built as its
 // own small JNI library so that libbasefs exports only what it must.
+#include "CopyTransfer.h"
 #include "FileRecords.h"
+#include "FileSystemCompare.h"
 
 #include <jni.h>
 
@@ -21,8 +23,9 @@ namespace {
 
 constexpr size_t kPathBufferSize = 4097;
 constexpr size_t kDirentBufferSize = 64 * 1024;
-constexpr size_t kCopyStep = 1024 * 1024;
-constexpr size_t kCompareBlock = 64 * 1024;
+// The library's own step and block, so that each loop does what the library does.
+constexpr size_t kCopyStep = basefs::kCopyStepSize;
+constexpr size_t kCompareBlock = basefs::kCompareBlockSize;
 
 // Kernel's getdents64 record.
 struct LinuxDirent64 {

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 
+static_assert(basefs::kCompareBlockSize == com_quenvira_internal_io_BaseFileSystem_COMPARE_BLOCK_SIZE,
+              "kCompareBlockSize differs from its Java declaration");
+
 namespace {
 
 // One of the two files being compared: its stream, its path for error

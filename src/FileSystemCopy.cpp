@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+static_assert(basefs::kCopyStepSize == com_quenvira_internal_io_BaseFileSystem_COPY_STEP_SIZE,
+              "kCopyStepSize differs from its Java declaration");
+
 namespace {
 
 // The part of the source's mode a new destination inherits, as cp gives it:

@@ -2,9 +2,11 @@
 # What each jar of the build holds and what its manifest says: basefs.jar only
 # com.quenvira.internal.io; the stand-ins in jars of their own; every manifest,
 # `basefs --version` and the library file carry the project's version.
-# Usage: packaging_test.sh BUILD_DIR VERSION JAR_TOOL LIBRARY NATIVES_JAR
+# Usage: packaging_test.sh BUILD_DIR VERSION JAR_TOOL LIBRARY NATIVES_JAR [ARCH=LIBRARY...]
+#        (ARCH=LIBRARY: the libraries of other trees that this tree's natives jars carry)
 set -u
 build=$(readlink -f "$1") version=$2 jar=$3 library=$(readlink -f "$4") own_natives=$(readlink -f "$5")
+shift 5
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-packaging-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -72,6 +74,12 @@ done
 check "the natives jar of this tree carries this tree's library" \
     sh -c "mkdir '$work/own' && cd '$work/own' && '$jar' xf '$own_natives' &&
         cmp -s com/quenvira/basefs/native/linux-*/libbasefs.so '$library'"
+for entry in "$@"; do
+    arch=${entry%%=*}
+    check "basefs-natives-linux-$arch.jar carries ${entry#*=}" \
+        sh -c "mkdir '$work/$arch' && cd '$work/$arch' && '$jar' xf '$build/basefs-natives-linux-$arch.jar' &&
+            cmp -s com/quenvira/basefs/native/linux-$arch/libbasefs.so '${entry#*=}'"
+done
 check "the stand-in of Eclipse's monitor is in no other jar" \
     sh -c "cd '$work' && ! grep -l '^org/eclipse/' *.list | grep -v -x basefs-eclipse-standin.jar.list"
 

@@ -5,7 +5,8 @@ public interface ISyncProgressMonitor {
     /**
      * Called after each step of a copy.
      *
-     * @param bytes the step size (1,048,576 bytes), also for a shorter last step
+     * @param bytes the step size (the library's {@code COPY_STEP_SIZE}), also for a shorter last
+     *        step, or the whole span of a step that ends beyond a hole
      * @return true to go on, false to stop the copy
      */
     boolean bytesTransferred(long bytes);

@@ -50,6 +50,15 @@ public final class BaseFileSystem {
     /** Copy flag: fail with "Path already exists [17]" when the destination exists. */
     public static final int COPY_EXCLUSIVE = 0x1;
 
+    /**
+     * The bytes of one step of a copy with a monitor: {@code bytesTransferred} hears this much
+     * per step of data, also for a shorter last one, and the whole span of a step that ends
+     * beyond a hole.
+     */
+    public static final int COPY_STEP_SIZE = 1024 * 1024;
+    /** The bytes of one block of a comparison: a monitor is asked once per block. */
+    public static final int COMPARE_BLOCK_SIZE = 64 * 1024;
+
     static {
         NativeLibraryLoader.load();
     }
