@@ -21,7 +21,7 @@ constexpr jint kAllPermissions = ATTR_OWNER_READ | ATTR_OWNER_WRITE | ATTR_OWNER
                                  ATTR_GROUP_WRITE | ATTR_GROUP_EXECUTE | ATTR_OTHERS_READ | ATTR_OTHERS_WRITE |
                                  ATTR_OTHERS_EXECUTE;
 
-class FileInfoTest : public JvmTest {
+class FileSystemAttributesInfoTest : public JvmTest {
 protected:
     // nGetFileInfo, expecting success.
     Record Info(const std::string &path, const char *name, jint mask)
@@ -51,7 +51,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(FileInfoTest, RegularFile)
+TEST_F(FileSystemAttributesInfoTest, RegularFile)
 {
     std::string path = dir_.WriteFile("data.bin", std::string(1234, 'x'));
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
@@ -65,7 +65,7 @@ TEST_F(FileInfoTest, RegularFile)
     EXPECT_EQ(1600000000000LL, record.modified);
 }
 
-TEST_F(FileInfoTest, RecordNameIsTheCallersOwnString)
+TEST_F(FileSystemAttributesInfoTest, RecordNameIsTheCallersOwnString)
 {
     std::string path = dir_.WriteFile("f", "");
     jstring name = JStr("any name");
@@ -74,7 +74,7 @@ TEST_F(FileInfoTest, RecordNameIsTheCallersOwnString)
     EXPECT_TRUE(env()->IsSameObject(name, RecordName(info)));
 }
 
-TEST_F(FileInfoTest, HiddenDirectoryHasNoSize)
+TEST_F(FileSystemAttributesInfoTest, HiddenDirectoryHasNoSize)
 {
     std::string path = dir_ / ".config";
     ASSERT_EQ(0, mkdir(path.c_str(), 0755));
@@ -85,7 +85,7 @@ TEST_F(FileInfoTest, HiddenDirectoryHasNoSize)
     EXPECT_EQ(0, record.size);
 }
 
-TEST_F(FileInfoTest, SymbolicLinkToDirectoryIsTheLinkItself)
+TEST_F(FileSystemAttributesInfoTest, SymbolicLinkToDirectoryIsTheLinkItself)
 {
     std::string target = dir_ / "target-directory";
     ASSERT_EQ(0, mkdir(target.c_str(), 0700));
@@ -97,7 +97,7 @@ TEST_F(FileInfoTest, SymbolicLinkToDirectoryIsTheLinkItself)
     EXPECT_EQ(static_cast<jlong>(target.size()), record.size);
 }
 
-TEST_F(FileInfoTest, HiddenBitComesFromTheNameNotThePath)
+TEST_F(FileSystemAttributesInfoTest, HiddenBitComesFromTheNameNotThePath)
 {
     std::string path = dir_.WriteFile(".x", "");
     EXPECT_EQ(0, Info(path, "x", 0).attributes & ATTR_HIDDEN);
@@ -106,7 +106,7 @@ TEST_F(FileInfoTest, HiddenBitComesFromTheNameNotThePath)
     EXPECT_EQ(ATTR_HIDDEN, Info(dir_ / ".", "..", 0).attributes & ATTR_HIDDEN);
 }
 
-TEST_F(FileInfoTest, OtherFileTypesCarryNoTypeBit)
+TEST_F(FileSystemAttributesInfoTest, OtherFileTypesCarryNoTypeBit)
 {
     std::string fifo = dir_ / "fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -122,7 +122,7 @@ struct ModeCase {
     jint attributes;
 };
 
-class PermissionMapTest : public FileInfoTest, public ::testing::WithParamInterface<ModeCase> {};
+class PermissionMapTest : public FileSystemAttributesInfoTest, public ::testing::WithParamInterface<ModeCase> {};
 
 TEST_P(PermissionMapTest, EachModeBitHasItsAttributeBit)
 {
@@ -149,7 +149,7 @@ struct MaskCase {
     bool group;
 };
 
-class InfoMaskTest : public FileInfoTest, public ::testing::WithParamInterface<MaskCase> {};
+class InfoMaskTest : public FileSystemAttributesInfoTest, public ::testing::WithParamInterface<MaskCase> {};
 
 TEST_P(InfoMaskTest, MaskChoosesTheRecordAndItsValues)
 {
@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // tmpfs keeps 64-bit seconds, so it holds times beyond the range of Java
 // milliseconds; ext4 would clamp them to the year 2446.
-TEST_F(FileInfoTest, FarTimesSaturateInRecordsAndListings)
+TEST_F(FileSystemAttributesInfoTest, FarTimesSaturateInRecordsAndListings)
 {
     const std::string mountPoint = dir_ / "tmpfs";
     ASSERT_EQ(0, mkdir(mountPoint.c_str(), 0700));
@@ -229,21 +229,21 @@ TEST_F(FileInfoTest, FarTimesSaturateInRecordsAndListings)
     EXPECT_EQ(kMin, Info(path, "f", 0).modified);
 }
 
-TEST_F(FileInfoTest, MissingPath)
+TEST_F(FileSystemAttributesInfoTest, MissingPath)
 {
     ThrownException thrown = Failure(JStr((dir_ / "missing").c_str()), JStr("missing"));
     EXPECT_EQ("java.io.IOException", thrown.className);
     EXPECT_EQ("Path does not exist [2]", thrown.message);
 }
 
-TEST_F(FileInfoTest, PathThroughANonDirectory)
+TEST_F(FileSystemAttributesInfoTest, PathThroughANonDirectory)
 {
     std::string file = dir_.WriteFile("file", "");
     ThrownException thrown = Failure(JStr((file + "/x").c_str()), JStr("x"));
     EXPECT_EQ("Not a directory [20]", thrown.message);
 }
 
-TEST_F(FileInfoTest, NullArgumentsInOrder)
+TEST_F(FileSystemAttributesInfoTest, NullArgumentsInOrder)
 {
     ThrownException thrown = Failure(nullptr, nullptr);
     EXPECT_EQ("java.lang.NullPointerException", thrown.className);

@@ -45,7 +45,7 @@ constexpr jint kBothTimes = INFO_MODIFIED | INFO_ACCESSED;
 constexpr jint kOwnerReadWrite = ATTR_OWNER_READ | ATTR_OWNER_WRITE;
 constexpr jint kAllPermissionBits = 0x0FFF0000;
 
-class SetFileInfoTest : public JvmTest {
+class FileSystemAttributesSetTest : public JvmTest {
 protected:
     void TearDown() override
     {
@@ -90,7 +90,7 @@ void ExpectTime(struct timespec expected, struct timespec actual, const char *wh
     EXPECT_EQ(expected.tv_nsec, actual.tv_nsec) << which;
 }
 
-TEST_F(SetFileInfoTest, BothTimesSetFromTheArguments)
+TEST_F(FileSystemAttributesSetTest, BothTimesSetFromTheArguments)
 {
     std::string path = dir_.WriteFile("f", "x");
     ExpectSet(path, kBothTimes, 1600000000123, 1500000000456);
@@ -99,7 +99,7 @@ TEST_F(SetFileInfoTest, BothTimesSetFromTheArguments)
     ExpectTime({1500000000, 456000000}, st.st_atim, "accessed");
 }
 
-TEST_F(SetFileInfoTest, OneTimeKeepsTheOtherAtItsWholeSecond)
+TEST_F(FileSystemAttributesSetTest, OneTimeKeepsTheOtherAtItsWholeSecond)
 {
     constexpr struct timespec kOldAccess = {1500000000, 700000000};
     constexpr struct timespec kOldModify = {1400000000, 300000000};
@@ -123,7 +123,7 @@ struct PreEpochCase {
     struct timespec expected;
 };
 
-class PreEpochTimeTest : public SetFileInfoTest, public ::testing::WithParamInterface<PreEpochCase> {};
+class PreEpochTimeTest : public FileSystemAttributesSetTest, public ::testing::WithParamInterface<PreEpochCase> {};
 
 TEST_P(PreEpochTimeTest, IsSetExactly)
 {
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PreEpochCase{-1000, {-1, 0}}, PreEpochCase{-1001, {-2, 999000000}},
                       PreEpochCase{-86400500, {-86401, 500000000}}));
 
-TEST_F(SetFileInfoTest, MissingFileFailsWhenSettingTimes)
+TEST_F(FileSystemAttributesSetTest, MissingFileFailsWhenSettingTimes)
 {
     for (jint mask : {kBothTimes, kBothTimes | INFO_ATTRIBUTES, kModified, kAccessed}) {
         auto thrown = Set(dir_ / "missing", mask, 1000, 1000);
@@ -150,7 +150,7 @@ TEST_F(SetFileInfoTest, MissingFileFailsWhenSettingTimes)
     }
 }
 
-TEST_F(SetFileInfoTest, LinkTimesLeaveTheTargetAlone)
+TEST_F(FileSystemAttributesSetTest, LinkTimesLeaveTheTargetAlone)
 {
     std::string target = dir_.WriteFile("target", "x");
     SetTimes(target, {1000000000, 0}, {1100000000, 0});
@@ -166,7 +166,7 @@ TEST_F(SetFileInfoTest, LinkTimesLeaveTheTargetAlone)
     ExpectTime({1000000000, 0}, st.st_atim, "target accessed");
 }
 
-TEST_F(SetFileInfoTest, FailureSettingTimesLeavesPermissionsAlone)
+TEST_F(FileSystemAttributesSetTest, FailureSettingTimesLeavesPermissionsAlone)
 {
     std::string path = dir_.WriteFile("f", "x");
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
@@ -179,7 +179,7 @@ TEST_F(SetFileInfoTest, FailureSettingTimesLeavesPermissionsAlone)
     EXPECT_EQ(0640u, LStat(path).st_mode & 07777);
 }
 
-TEST_F(SetFileInfoTest, FailureSettingPermissionsKeepsTheTimesSet)
+TEST_F(FileSystemAttributesSetTest, FailureSettingPermissionsKeepsTheTimesSet)
 {
     // chmod follows the link to a target that does not exist; lutimes sets the link itself.
     std::string link = dir_ / "dangling";
@@ -192,7 +192,7 @@ TEST_F(SetFileInfoTest, FailureSettingPermissionsKeepsTheTimesSet)
     ExpectTime({1600000000, 0}, LStat(link).st_mtim, "modified");
 }
 
-TEST_F(SetFileInfoTest, PermissionsOfALinkGoToItsTarget)
+TEST_F(FileSystemAttributesSetTest, PermissionsOfALinkGoToItsTarget)
 {
     std::string target = dir_.WriteFile("target", "x");
     ASSERT_EQ(0, chmod(target.c_str(), 0600));
@@ -209,7 +209,7 @@ struct PermissionCase {
     mode_t mode;
 };
 
-class PermissionWordTest : public SetFileInfoTest, public ::testing::WithParamInterface<PermissionCase> {};
+class PermissionWordTest : public FileSystemAttributesSetTest, public ::testing::WithParamInterface<PermissionCase> {};
 
 TEST_P(PermissionWordTest, MapsToTheModeAndBack)
 {
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Type, hidden and unassigned bits set no mode bit.
         PermissionCase{static_cast<jint>(0xF000FFFF) | ATTR_OWNER_READ, 0400}));
 
-TEST_F(SetFileInfoTest, MaskWithoutItsThreeBitsDoesNothing)
+TEST_F(FileSystemAttributesSetTest, MaskWithoutItsThreeBitsDoesNothing)
 {
     constexpr struct timespec kAccess = {1500000000, 700000000};
     constexpr struct timespec kModify = {1400000000, 300000000};
@@ -256,7 +256,7 @@ TEST_F(SetFileInfoTest, MaskWithoutItsThreeBitsDoesNothing)
     ExpectSet(dir_ / "missing", 0, 1, 1, 0);
 }
 
-TEST_F(SetFileInfoTest, NullPath)
+TEST_F(FileSystemAttributesSetTest, NullPath)
 {
     natives::SetFileInfo(nullptr, kBothTimes, 0, 0, 0, 0);
     auto thrown = TakeException();

@@ -33,7 +33,7 @@ std::string WithLastByteChanged(std::string contents)
     return contents;
 }
 
-class CompareTest : public JvmTest {
+class FileSystemCompareTest : public JvmTest {
 protected:
     jboolean Compare(const std::string &file1, const std::string &file2, jobject monitor)
     {
@@ -51,7 +51,7 @@ struct ContentCase {
     int monitorCalls;  // blocks compared before the answer
 };
 
-class CompareContentTest : public CompareTest, public ::testing::WithParamInterface<ContentCase> {};
+class CompareContentTest : public FileSystemCompareTest, public ::testing::WithParamInterface<ContentCase> {};
 
 TEST_P(CompareContentTest, AnswerAndBlocksCompared)
 {
@@ -84,14 +84,14 @@ INSTANTIATE_TEST_SUITE_P(
                     1}),
     [](const ::testing::TestParamInfo<ContentCase> &info) { return info.param.name; });
 
-TEST_F(CompareTest, FileWithItself)
+TEST_F(FileSystemCompareTest, FileWithItself)
 {
     std::string file = dir_.WriteFile("file", Pattern(3 * kBlock + 17));
     EXPECT_TRUE(Compare(file, file, nullptr));
     EXPECT_FALSE(TakeException().has_value());
 }
 
-TEST_F(CompareTest, CancellationAnswersFalseWithoutException)
+TEST_F(FileSystemCompareTest, CancellationAnswersFalseWithoutException)
 {
     std::string file1 = dir_.WriteFile("file1", Pattern(3 * kBlock));
     std::string file2 = dir_.WriteFile("file2", Pattern(3 * kBlock));
@@ -106,7 +106,7 @@ TEST_F(CompareTest, CancellationAnswersFalseWithoutException)
     EXPECT_FALSE(TakeException().has_value());
 }
 
-TEST_F(CompareTest, MonitorThatThrowsEndsTheComparison)
+TEST_F(FileSystemCompareTest, MonitorThatThrowsEndsTheComparison)
 {
     std::string file = dir_.WriteFile("file", Pattern(2 * kBlock));
     jobject monitor = NewScriptedMonitor(0, 2);
@@ -115,7 +115,7 @@ TEST_F(CompareTest, MonitorThatThrowsEndsTheComparison)
     EXPECT_EQ(2, MonitorCalls(monitor));
 }
 
-TEST_F(CompareTest, MissingFileInEitherPosition)
+TEST_F(FileSystemCompareTest, MissingFileInEitherPosition)
 {
     std::string file = dir_.WriteFile("file", "x");
     std::string missing = dir_ / "missing";
@@ -127,7 +127,7 @@ TEST_F(CompareTest, MissingFileInEitherPosition)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CompareTest, ReadErrorInEitherPosition)
+TEST_F(FileSystemCompareTest, ReadErrorInEitherPosition)
 {
     // A directory opens as a stream, and its first read fails with EISDIR,
     // a number the error table has no description for.
@@ -153,7 +153,7 @@ TEST_F(CompareTest, ReadErrorInEitherPosition)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
+TEST_F(FileSystemCompareTest, FailedAllocationBeforeAnyFileIsOpened)
 {
     // Missing files: had either been opened first, its error would be thrown instead.
     faults::FailAllocation fault(kCompareBufferSize);
@@ -162,7 +162,7 @@ TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
     EXPECT_TRUE(fault.fired()) << "the comparison made no allocation of its buffers' size";
 }
 
-TEST_F(CompareTest, NullPaths)
+TEST_F(FileSystemCompareTest, NullPaths)
 {
     EXPECT_FALSE(natives::CompareByteByByte(nullptr, JStr("/x"), nullptr));
     ExpectException("java.lang.NullPointerException", "file1");

@@ -61,7 +61,7 @@ mode_t ModeOf(const std::string &path)
     return st.st_mode & 07777;
 }
 
-class CopyFileTest : public JvmTest {
+class FileSystemCopyTest : public JvmTest {
 protected:
     void SetUp() override
     {
@@ -92,7 +92,7 @@ protected:
 
 // The same cases with each transfer method: the same bytes, results, monitor
 // calls and cut rule.
-class CopyMethodTest : public CopyFileTest, public ::testing::WithParamInterface<TransferMethod> {
+class CopyMethodTest : public FileSystemCopyTest, public ::testing::WithParamInterface<TransferMethod> {
 protected:
     TransferScript &Script() { return ScriptOf(GetParam()); }
     // The call that fails a transfer: for read/write, the write.
@@ -548,7 +548,7 @@ TEST_P(CopyMethodTest, SparseFilesUpToTheLargestSize)
 
 // ---- Choosing the method ------------------------------------------------------
 
-TEST_F(CopyFileTest, MethodRefusedAtTheFirstTransferGivesWayToTheNext)
+TEST_F(FileSystemCopyTest, MethodRefusedAtTheFirstTransferGivesWayToTheNext)
 {
     struct Case {
         const char *name;
@@ -579,7 +579,7 @@ TEST_F(CopyFileTest, MethodRefusedAtTheFirstTransferGivesWayToTheNext)
     }
 }
 
-TEST_F(CopyFileTest, CopyFileRangeMovingNothingAtFirstGivesWayToSendfile)
+TEST_F(FileSystemCopyTest, CopyFileRangeMovingNothingAtFirstGivesWayToSendfile)
 {
     // Kernels 5.3 to 5.18 answered 0 for pseudo-files whatever they held.
     g_copyFileRange.emptyAtCall = 1;
@@ -590,7 +590,7 @@ TEST_F(CopyFileTest, CopyFileRangeMovingNothingAtFirstGivesWayToSendfile)
     EXPECT_TRUE(ReadFileContents(destination_) == sourceContents_);
 }
 
-TEST_F(CopyFileTest, WriteFailingAfterPartOfAReadReportsTheBytesWritten)
+TEST_F(FileSystemCopyTest, WriteFailingAfterPartOfAReadReportsTheBytesWritten)
 {
     UseTransferMethod method(TransferMethod::kReadWrite);
     g_write.maxPerCall = kMiB / 2;
@@ -605,7 +605,7 @@ TEST_F(CopyFileTest, WriteFailingAfterPartOfAReadReportsTheBytesWritten)
     EXPECT_EQ(descriptors, SettledDescriptorCount(descriptors));
 }
 
-TEST_F(CopyFileTest, ReadWriteBufferThatCannotBeMadeThrowsOutOfMemory)
+TEST_F(FileSystemCopyTest, ReadWriteBufferThatCannotBeMadeThrowsOutOfMemory)
 {
     UseTransferMethod method(TransferMethod::kReadWrite);
     faults::FailAllocation fault(kMiB);
@@ -616,7 +616,7 @@ TEST_F(CopyFileTest, ReadWriteBufferThatCannotBeMadeThrowsOutOfMemory)
 
 // ---- Sources and destinations without a size ---------------------------------
 
-TEST_F(CopyFileTest, PseudoFilesAreCopiedToTheirEnd)
+TEST_F(FileSystemCopyTest, PseudoFilesAreCopiedToTheirEnd)
 {
     // fstat reports 0 bytes for each; /proc/self/status cannot be sent with
     // sendfile, so it goes through read/write.
@@ -646,7 +646,7 @@ TEST_F(CopyFileTest, PseudoFilesAreCopiedToTheirEnd)
     EXPECT_EQ(mounts, ReadFileContents(destination_));
 }
 
-TEST_F(CopyFileTest, FifoIsCopiedUntilItsWriterCloses)
+TEST_F(FileSystemCopyTest, FifoIsCopiedUntilItsWriterCloses)
 {
     const std::string fifo = dir_ / "fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -676,14 +676,14 @@ TEST_F(CopyFileTest, FifoIsCopiedUntilItsWriterCloses)
     }
 }
 
-TEST_F(CopyFileTest, SourceWithoutAnEndCopiesUntilTheMonitorStops)
+TEST_F(FileSystemCopyTest, SourceWithoutAnEndCopiesUntilTheMonitorStops)
 {
     EXPECT_EQ(3 * kMiB, Copy("/dev/zero", destination_, NewScriptedMonitor(3, 0)));
     ExpectNoException();
     EXPECT_TRUE(ReadFileContents(destination_) == std::string(3 * kMiB, '\0'));
 }
 
-TEST_F(CopyFileTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouched)
+TEST_F(FileSystemCopyTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouched)
 {
     dir_.WriteFile("destination", "keep");
     UseTransferMethod method(TransferMethod::kSendfile);
@@ -693,7 +693,7 @@ TEST_F(CopyFileTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouche
     EXPECT_EQ("keep", ReadFileContents(destination_));
 }
 
-TEST_F(CopyFileTest, CopyToAFullDeviceReportsNoSpace)
+TEST_F(FileSystemCopyTest, CopyToAFullDeviceReportsNoSpace)
 {
     // sendfile refuses /dev/full; the write that follows finds it full.
     for (bool withMonitor : {true, false}) {
@@ -705,7 +705,7 @@ TEST_F(CopyFileTest, CopyToAFullDeviceReportsNoSpace)
 
 // ---- Before the copy ------------------------------------------------------------
 
-TEST_F(CopyFileTest, DirectorySourceIsRefusedBeforeAnyTransfer)
+TEST_F(FileSystemCopyTest, DirectorySourceIsRefusedBeforeAnyTransfer)
 {
     std::string directory = dir_ / "directory";
     ASSERT_EQ(0, mkdir(directory.c_str(), 0755));
@@ -719,7 +719,7 @@ TEST_F(CopyFileTest, DirectorySourceIsRefusedBeforeAnyTransfer)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CopyFileTest, ExclusiveCopyRefusesAnExistingDestination)
+TEST_F(FileSystemCopyTest, ExclusiveCopyRefusesAnExistingDestination)
 {
     dir_.WriteFile("destination", "keep");
     EXPECT_EQ(0, Copy(source_, destination_, nullptr, COPY_EXCLUSIVE));
@@ -732,7 +732,7 @@ TEST_F(CopyFileTest, ExclusiveCopyRefusesAnExistingDestination)
     ExpectNoException();
 }
 
-TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
+TEST_F(FileSystemCopyTest, NewDestinationTakesTheSourceModeLessTheUmask)
 {
     // Permission bits only, as cp gives them: a set-ID program copied by root
     // (this suite runs as root) must not run as root for its user.
@@ -760,7 +760,7 @@ TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
     EXPECT_EQ(0600u, ModeOf(existing));
 }
 
-TEST_F(CopyFileTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
+TEST_F(FileSystemCopyTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
 {
     // Nothing is ever created where a symbolic link points: a link planted
     // as the destination could aim root's copy at /etc/cron.d.
@@ -838,7 +838,7 @@ TEST_F(CopyFileTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
     }
 }
 
-TEST_F(CopyFileTest, MissingSourceCreatesNothing)
+TEST_F(FileSystemCopyTest, MissingSourceCreatesNothing)
 {
     const int descriptors = OpenDescriptorCount();
     EXPECT_EQ(0, Copy(dir_ / "missing", destination_, NewScriptedMonitor()));
@@ -850,7 +850,7 @@ TEST_F(CopyFileTest, MissingSourceCreatesNothing)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CopyFileTest, NullPaths)
+TEST_F(FileSystemCopyTest, NullPaths)
 {
     EXPECT_EQ(0, natives::CopyFileCallback(nullptr, JStr(destination_.c_str()), 0, nullptr));
     ExpectException("java.lang.NullPointerException", "src path");

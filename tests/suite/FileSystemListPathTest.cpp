@@ -35,7 +35,7 @@ void CreateFiles(const std::string &directory, int count, const std::string &nam
     }
 }
 
-class ListingTest : public JvmTest {
+class FileSystemListPathTest : public JvmTest {
 protected:
     // nListFileInfos, expecting success: the records in the order listed.
     std::vector<Record> List(const std::string &path, jint mask = kPlainMask, jobject monitor = nullptr,
@@ -150,7 +150,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(ListingTest, ListsEveryEntryButDotAndDotDotWithItsRecord)
+TEST_F(FileSystemListPathTest, ListsEveryEntryButDotAndDotDotWithItsRecord)
 {
     dir_.WriteFile(".profile", "export X=1\n");
     dir_.WriteFile("...", "");
@@ -184,7 +184,7 @@ TEST_F(ListingTest, ListsEveryEntryButDotAndDotDotWithItsRecord)
     }
 }
 
-class ListingSizeTest : public ListingTest, public ::testing::WithParamInterface<int> {};
+class ListingSizeTest : public FileSystemListPathTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ListingSizeTest, ResultHasExactlyOneRecordPerEntry)
 {
@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(AroundEachGrowth, ListingSizeTest,
                                            2 * kFirstCapacity, 2 * kFirstCapacity + 1, 4 * kFirstCapacity,
                                            5 * kFirstCapacity));
 
-TEST_F(ListingTest, HundredThousandEntries)
+TEST_F(FileSystemListPathTest, HundredThousandEntries)
 {
     constexpr int kEntries = 100000;
     CreateFiles(dir_.path(), kEntries, "");
@@ -231,7 +231,7 @@ TEST_F(ListingTest, HundredThousandEntries)
     }
 }
 
-TEST_F(ListingTest, PathWithoutSeparatorListsTheSameRecords)
+TEST_F(FileSystemListPathTest, PathWithoutSeparatorListsTheSameRecords)
 {
     // <dir>/ns and <dir>/ns/ name one directory: its own entries are
     // examined, never <dir>/ns<name> beside it.
@@ -259,7 +259,7 @@ TEST_F(ListingTest, PathWithoutSeparatorListsTheSameRecords)
     }
 }
 
-TEST_F(ListingTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
+TEST_F(FileSystemListPathTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
 {
     constexpr size_t kMaxFullPath = 4096;
     constexpr size_t kMaxName = 255;
@@ -307,7 +307,7 @@ struct IntervalCase {
     int expectedCalls; // for five entries
 };
 
-class CheckIntervalTest : public ListingTest, public ::testing::WithParamInterface<IntervalCase> {};
+class CheckIntervalTest : public FileSystemListPathTest, public ::testing::WithParamInterface<IntervalCase> {};
 
 TEST_P(CheckIntervalTest, MonitorIsAskedOnceEveryCheckIntervalEntries)
 {
@@ -322,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(Intervals, CheckIntervalTest,
                                            IntervalCase{2, 2}, IntervalCase{3, 1}, IntervalCase{5, 1},
                                            IntervalCase{6, 0}));
 
-TEST_F(ListingTest, NullMonitorListsEverything)
+TEST_F(FileSystemListPathTest, NullMonitorListsEverything)
 {
     CreateFiles(dir_.path(), 20);
     for (jint checkInterval : {0, 1, 7}) {
@@ -336,7 +336,7 @@ struct CancelCase {
     size_t expectedRecords;
 };
 
-class CancelTest : public ListingTest, public ::testing::WithParamInterface<CancelCase> {};
+class CancelTest : public FileSystemListPathTest, public ::testing::WithParamInterface<CancelCase> {};
 
 TEST_P(CancelTest, StopKeepsTheRecordsStoredSoFar)
 {
@@ -356,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(Stops, CancelTest,
                          ::testing::Values(CancelCase{3, 1, 3}, CancelCase{1, 1, 1}, CancelCase{0, 4, 4},
                                            CancelCase{4, 2, 8}));
 
-TEST_F(ListingTest, ExceptionOfTheMonitorReachesTheCaller)
+TEST_F(FileSystemListPathTest, ExceptionOfTheMonitorReachesTheCaller)
 {
     CreateFiles(dir_.path(), 5);
     jobject monitor = NewScriptedMonitor(0, 1);
@@ -368,7 +368,7 @@ TEST_F(ListingTest, ExceptionOfTheMonitorReachesTheCaller)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(ListingTest, FailuresToOpenTheDirectory)
+TEST_F(FileSystemListPathTest, FailuresToOpenTheDirectory)
 {
     std::string file = dir_.WriteFile("file", "x");
     struct Case {
@@ -387,7 +387,7 @@ TEST_F(ListingTest, FailuresToOpenTheDirectory)
     }
 }
 
-TEST_F(ListingTest, NullPath)
+TEST_F(FileSystemListPathTest, NullPath)
 {
     ThrownException thrown = Failure(nullptr, NewScriptedMonitor(), 1);
     EXPECT_EQ("java.lang.NullPointerException", thrown.className);
@@ -400,7 +400,7 @@ struct ReadErrorCase {
     const char *message;
 };
 
-class ReadErrorTest : public ListingTest, public ::testing::WithParamInterface<ReadErrorCase> {};
+class ReadErrorTest : public FileSystemListPathTest, public ::testing::WithParamInterface<ReadErrorCase> {};
 
 TEST_P(ReadErrorTest, ReadErrorDropsTheListingAndLeaksNothing)
 {
@@ -425,7 +425,7 @@ INSTANTIATE_TEST_SUITE_P(Reads, ReadErrorTest,
                                            ReadErrorCase{25, EIO, "An I/O error occurred [5]"},
                                            ReadErrorCase{42, EOVERFLOW, "Unknown [75]"}));
 
-TEST_F(ListingTest, StopTakesEffectAtTheNextRead)
+TEST_F(FileSystemListPathTest, StopTakesEffectAtTheNextRead)
 {
     CreateFiles(dir_.path(), 10);
     // The monitor answers "stop" after the third entry; the next read ends the listing.

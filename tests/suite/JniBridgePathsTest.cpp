@@ -23,7 +23,7 @@ const std::u16string kLatin1Name = u"f\xdcff.t";             // 0xFF escaped as 
 
 std::u16string U16(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-class FileNameTest : public JvmTest {
+class JniBridgePathsTest : public JvmTest {
 protected:
     std::u16string Dir() const { return U16(dir_.path()) + u"/"; }
 
@@ -40,7 +40,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(FileNameTest, SupplementaryCharactersInPaths)
+TEST_F(JniBridgePathsTest, SupplementaryCharactersInPaths)
 {
     NioCreate(Dir() + kEmojiName, "same"); // the JDK writes the name as UTF-8
     struct stat st;
@@ -71,7 +71,7 @@ TEST_F(FileNameTest, SupplementaryCharactersInPaths)
     EXPECT_EQ(kEmojiName, StdStr16(read));
 }
 
-TEST_F(FileNameTest, BytesThatAreNotUtf8)
+TEST_F(JniBridgePathsTest, BytesThatAreNotUtf8)
 {
     dir_.WriteFile(kLatin1Bytes, "latin");
     jobject info = natives::GetFileInfo(JStr16(Dir() + kLatin1Name), JStr16(kLatin1Name), 0);
@@ -92,7 +92,7 @@ TEST_F(FileNameTest, BytesThatAreNotUtf8)
 
 // A listing names every entry with a string that, passed back inside its
 // directory's path, finds the same file.
-TEST_F(FileNameTest, ListedNamesFindTheirFilesAgain)
+TEST_F(JniBridgePathsTest, ListedNamesFindTheirFilesAgain)
 {
     NioCreate(Dir() + kEmojiName, "emoji");
     dir_.WriteFile(kLatin1Bytes, "latin-1");
@@ -118,7 +118,7 @@ TEST_F(FileNameTest, ListedNamesFindTheirFilesAgain)
 
 // Characters of the Basic Multilingual Plane keep the bytes that modified
 // UTF-8 gives them, U+0000 included: a path is never cut short at it.
-TEST_F(FileNameTest, BasicPlaneNamesKeepTheirModifiedUtf8Bytes)
+TEST_F(JniBridgePathsTest, BasicPlaneNamesKeepTheirModifiedUtf8Bytes)
 {
     const std::u16string names[] = {u"plain.txt", u"caf\u00e9", u"\u4e2d\u6587", u"\u20ac\uffff",
                                     std::u16string(u"nul\0inside", 10)};
@@ -142,7 +142,7 @@ TEST_F(FileNameTest, BasicPlaneNamesKeepTheirModifiedUtf8Bytes)
 }
 
 // Paths too long for the buffers in the call's frame take the heap.
-TEST_F(FileNameTest, LongPaths)
+TEST_F(JniBridgePathsTest, LongPaths)
 {
     std::string path = dir_.path();
     for (char c : {'a', 'b', 'c'}) {

@@ -95,7 +95,7 @@ jobject ProgressOnlyMonitor(JNIEnv *env)
                       "()Lcom/quenvira/interfaces/ISyncProgressMonitor;");
 }
 
-class MonitorCheckTest : public JvmTest {
+class JniBridgeTest : public JvmTest {
 protected:
     void SetUp() override
     {
@@ -139,7 +139,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(MonitorCheckTest, ListingRefusesAnObjectThatIsNoCancelCheck)
+TEST_F(JniBridgeTest, ListingRefusesAnObjectThatIsNoCancelCheck)
 {
     std::vector<WrongMonitor> wrong(std::begin(kNotAMonitor), std::end(kNotAMonitor));
     wrong.push_back({"an ISyncProgressMonitor", ProgressOnlyMonitor});
@@ -152,7 +152,7 @@ TEST_F(MonitorCheckTest, ListingRefusesAnObjectThatIsNoCancelCheck)
     }
 }
 
-TEST_F(MonitorCheckTest, CopyRefusesAnObjectThatIsNoProgressMonitor)
+TEST_F(JniBridgeTest, CopyRefusesAnObjectThatIsNoProgressMonitor)
 {
     std::vector<WrongMonitor> wrong(std::begin(kNotAMonitor), std::end(kNotAMonitor));
     wrong.push_back({"an IProgressMonitor", CancelOnlyMonitor});
@@ -166,7 +166,7 @@ TEST_F(MonitorCheckTest, CopyRefusesAnObjectThatIsNoProgressMonitor)
     }
 }
 
-TEST_F(MonitorCheckTest, ComparisonRefusesAnObjectThatIsNoCancelCheck)
+TEST_F(JniBridgeTest, ComparisonRefusesAnObjectThatIsNoCancelCheck)
 {
     std::vector<WrongMonitor> wrong(std::begin(kNotAMonitor), std::end(kNotAMonitor));
     wrong.push_back({"an ISyncProgressMonitor", ProgressOnlyMonitor});
@@ -181,7 +181,7 @@ TEST_F(MonitorCheckTest, ComparisonRefusesAnObjectThatIsNoCancelCheck)
 
 // The same calls with a monitor of the right kind open their files (so the
 // watch above can see it) and ask the monitor.
-TEST_F(MonitorCheckTest, MonitorsOfTheRightKindAreUsed)
+TEST_F(JniBridgeTest, MonitorsOfTheRightKindAreUsed)
 {
     OpenWatch watch(dir_.path());
     jobject cancelCheck = CancelOnlyMonitor(env());
@@ -211,7 +211,7 @@ TEST_F(MonitorCheckTest, MonitorsOfTheRightKindAreUsed)
 }
 
 // The null tests of the paths come first, as for every other argument.
-TEST_F(MonitorCheckTest, NullPathsAreReportedBeforeTheMonitor)
+TEST_F(JniBridgeTest, NullPathsAreReportedBeforeTheMonitor)
 {
     jobject wrong = env()->NewStringUTF("not a monitor");
     struct Case {

@@ -103,7 +103,7 @@ const Kind kUser{"User", natives::GetUser, SystemUserName, &g_userScript, _SC_GE
 const Kind kGroup{"Group", natives::GetGroup, SystemGroupName, &g_groupScript, _SC_GETGR_R_SIZE_MAX,
                   "Group does not exist"};
 
-class PrincipalTest : public JvmTest, public ::testing::WithParamInterface<Kind> {
+class SystemPrincipalTest : public JvmTest, public ::testing::WithParamInterface<Kind> {
 protected:
     void TearDown() override
     {
@@ -128,7 +128,7 @@ protected:
     }
 };
 
-TEST_P(PrincipalTest, IdZeroGivesTheAccountNameAndTheCallersOwner)
+TEST_P(SystemPrincipalTest, IdZeroGivesTheAccountNameAndTheCallersOwner)
 {
     std::optional<std::string> expected = kind().systemName(0);
     ASSERT_TRUE(expected.has_value());
@@ -144,7 +144,7 @@ TEST_P(PrincipalTest, IdZeroGivesTheAccountNameAndTheCallersOwner)
     }
 }
 
-TEST_P(PrincipalTest, IdWithoutEntryGivesTheExactMessageForTheUnsignedId)
+TEST_P(SystemPrincipalTest, IdWithoutEntryGivesTheExactMessageForTheUnsignedId)
 {
     // A positive ID without an entry, and negative IDs, which stand for the
     // largest unsigned IDs; none of them has an entry here.
@@ -172,7 +172,7 @@ TEST_P(PrincipalTest, IdWithoutEntryGivesTheExactMessageForTheUnsignedId)
     }
 }
 
-TEST_P(PrincipalTest, LookupErrorGivesTheErrorTableMessage)
+TEST_P(SystemPrincipalTest, LookupErrorGivesTheErrorTableMessage)
 {
     const struct {
         int error;
@@ -192,7 +192,7 @@ TEST_P(PrincipalTest, LookupErrorGivesTheErrorTableMessage)
     }
 }
 
-TEST_P(PrincipalTest, BufferGrowsOnErangeUntilTheEntryFits)
+TEST_P(SystemPrincipalTest, BufferGrowsOnErangeUntilTheEntryFits)
 {
     std::optional<std::string> expected = kind().systemName(0);
     ASSERT_TRUE(expected.has_value());
@@ -210,7 +210,7 @@ TEST_P(PrincipalTest, BufferGrowsOnErangeUntilTheEntryFits)
     }
 }
 
-TEST_P(PrincipalTest, BufferStopsGrowingAtItsBound)
+TEST_P(SystemPrincipalTest, BufferStopsGrowingAtItsBound)
 {
     kind().script->Arm(INT_MAX, ERANGE);
     EXPECT_EQ("Unknown [34]", Failure(0));
@@ -224,7 +224,7 @@ TEST_P(PrincipalTest, BufferStopsGrowingAtItsBound)
     EXPECT_EQ(kMaxBufferSize, calls.back().bufferSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(UserAndGroup, PrincipalTest, ::testing::Values(kUser, kGroup),
+INSTANTIATE_TEST_SUITE_P(UserAndGroup, SystemPrincipalTest, ::testing::Values(kUser, kGroup),
                          [](const ::testing::TestParamInfo<Kind> &info) { return info.param.label; });
 
 // What one lookup thread saw.
@@ -283,9 +283,9 @@ void LookUpFromThread(int index, const std::vector<std::pair<uint32_t, std::stri
     Vm()->DetachCurrentThread();
 }
 
-class PrincipalThreadsTest : public JvmTest {};
+class SystemPrincipalThreadsTest : public JvmTest {};
 
-TEST_F(PrincipalThreadsTest, ConcurrentLookupsEachGetTheirOwnName)
+TEST_F(SystemPrincipalThreadsTest, ConcurrentLookupsEachGetTheirOwnName)
 {
     std::map<uint32_t, std::string> userMap = ExistingIds(SystemUserName);
     std::map<uint32_t, std::string> groupMap = ExistingIds(SystemGroupName);
