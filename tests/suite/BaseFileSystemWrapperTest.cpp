@@ -1,5 +1,6 @@
 // The bridge core: the class cache, the error table, the throw helpers and
-// the array copy helper.
+// the array copy helper, also where the JVM refuses it local references.
+#include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -196,6 +197,23 @@ TEST_F(BaseFileSystemWrapperTest, CopyObjectArrayStopsAtTheFirstFailure)
             env()->DeleteLocalRef(expected);
         }
         env()->DeleteLocalRef(dst);
+    }
+}
+
+TEST_F(BaseFileSystemWrapperTest, EnsureLocalCapacityFailingInCopyObjectArray)
+{
+    jclass stringClass = env()->FindClass("java/lang/String");
+    jobjectArray src = env()->NewObjectArray(3, stringClass, JStr("element"));
+    jobjectArray dst = env()->NewObjectArray(3, stringClass, nullptr);
+    ASSERT_FALSE(TakeException().has_value());
+    {
+        jvmtest::faults::FailJniCall fault(jvmtest::faults::JniFunction::kEnsureLocalCapacity, 1);
+        EXPECT_EQ(0, JNU_CopyObjectArray(env(), dst, src, 3));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectException("java.lang.OutOfMemoryError", "To allocate array for copy");
+    for (jsize i = 0; i < 3; ++i) {
+        EXPECT_EQ(nullptr, env()->GetObjectArrayElement(dst, i)) << "element " << i << " copied";
     }
 }
 

@@ -1,17 +1,18 @@
-// One file's metadata: the attribute word, the record class chosen by the
-// info mask, the values each record carries, and the failures.
+// One file's record (nGetFileInfo): the type and hidden bits, the size, the
+// name object, and the failures, injected ones included; an lstat failing in
+// each call of this room. The permission map and the info mask are
+// FileRecordsTest's, the times FileSystemAttributesTimesTest's.
+#include "EntryPointFixture.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <limits>
+#include <functional>
 
 namespace {
 
@@ -117,118 +118,6 @@ TEST_F(FileSystemAttributesInfoTest, OtherFileTypesCarryNoTypeBit)
               Info("/dev/null", "null", 0).attributes);
 }
 
-struct ModeCase {
-    mode_t mode;
-    jint attributes;
-};
-
-class PermissionMapTest : public FileSystemAttributesInfoTest, public ::testing::WithParamInterface<ModeCase> {};
-
-TEST_P(PermissionMapTest, EachModeBitHasItsAttributeBit)
-{
-    std::string path = dir_.WriteFile("f", "");
-    ASSERT_EQ(0, chmod(path.c_str(), GetParam().mode));
-    EXPECT_EQ(GetParam().attributes, Info(path, "f", 0).attributes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    TwelveBits, PermissionMapTest,
-    ::testing::Values(ModeCase{0, 0}, ModeCase{0400, ATTR_OWNER_READ}, ModeCase{0200, ATTR_OWNER_WRITE},
-                      ModeCase{0100, ATTR_OWNER_EXECUTE}, ModeCase{040, ATTR_GROUP_READ},
-                      ModeCase{020, ATTR_GROUP_WRITE}, ModeCase{010, ATTR_GROUP_EXECUTE},
-                      ModeCase{04, ATTR_OTHERS_READ}, ModeCase{02, ATTR_OTHERS_WRITE},
-                      ModeCase{01, ATTR_OTHERS_EXECUTE}, ModeCase{04000, ATTR_SET_UID},
-                      ModeCase{02000, ATTR_SET_GID}, ModeCase{01000, ATTR_STICKY},
-                      ModeCase{07777, kAllPermissions | ATTR_SET_UID | ATTR_SET_GID | ATTR_STICKY}));
-
-struct MaskCase {
-    jint mask;
-    bool extended;
-    bool accessed;
-    bool owner;
-    bool group;
-};
-
-class InfoMaskTest : public FileSystemAttributesInfoTest, public ::testing::WithParamInterface<MaskCase> {};
-
-TEST_P(InfoMaskTest, MaskChoosesTheRecordAndItsValues)
-{
-    constexpr uid_t kOwner = 0x80000001u; // reported as a negative int
-    constexpr gid_t kGroup = 4321;
-    std::string path = dir_.WriteFile("f", "abc");
-    ASSERT_EQ(0, lchown(path.c_str(), kOwner, kGroup));
-    SetTimes(path, 1500000000, 1600000000, 500000000);
-
-    const MaskCase &c = GetParam();
-    Record record = Info(path, "f", c.mask);
-    EXPECT_EQ(c.extended, record.extended);
-    EXPECT_EQ(1600000000000LL, record.modified);
-    EXPECT_EQ(c.accessed ? 1500000000000LL : 0, record.accessed);
-    EXPECT_EQ(0, record.created);
-    EXPECT_EQ(c.owner ? static_cast<jint>(kOwner) : 0, record.owner);
-    EXPECT_EQ(c.group ? static_cast<jint>(kGroup) : 0, record.group);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Masks, InfoMaskTest,
-    ::testing::Values(MaskCase{0x00, false, false, false, false}, MaskCase{0x01, false, false, false, false},
-                      MaskCase{0x02, false, false, false, false}, MaskCase{0x04, false, false, false, false},
-                      MaskCase{0x80, false, false, false, false}, MaskCase{0x08, true, true, false, false},
-                      MaskCase{0x10, true, false, false, false}, MaskCase{0x20, true, false, true, false},
-                      MaskCase{0x40, true, false, false, true}, MaskCase{0x60, true, false, true, true},
-                      MaskCase{-1, true, true, true, true}));
-
-// tmpfs keeps 64-bit seconds, so it holds times beyond the range of Java
-// milliseconds; ext4 would clamp them to the year 2446.
-TEST_F(FileSystemAttributesInfoTest, FarTimesSaturateInRecordsAndListings)
-{
-    const std::string mountPoint = dir_ / "tmpfs";
-    ASSERT_EQ(0, mkdir(mountPoint.c_str(), 0700));
-    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
-        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
-    }
-    struct Unmount {
-        std::string path;
-        ~Unmount() { umount(path.c_str()); }
-    } unmount{mountPoint};
-
-    constexpr jlong kMax = std::numeric_limits<jlong>::max();
-    constexpr jlong kMin = std::numeric_limits<jlong>::min();
-    constexpr time_t kLastWholeSecond = kMax / 1000;
-    struct Case {
-        time_t seconds;
-        jlong expected;
-    } cases[] = {
-        {9300000000000000, kMax},             // touch -d @9300000000000000
-        {kLastWholeSecond, kLastWholeSecond * 1000},
-        {kLastWholeSecond + 1, kMax},
-        {-kLastWholeSecond, -kLastWholeSecond * 1000},
-        {-kLastWholeSecond - 1, kMin},        // what setting Long.MIN_VALUE stores
-        {std::numeric_limits<time_t>::min() / 2, kMin},
-    };
-    const std::string path = dir_.WriteFile("tmpfs/f", "");
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.seconds);
-        SetTimes(path, c.seconds, c.seconds, 0);
-        Record record = Info(path, "f", INFO_ACCESSED);
-        EXPECT_EQ(c.expected, record.modified);
-        EXPECT_EQ(c.expected, record.accessed);
-
-        jobjectArray listing = natives::ListFileInfos(JStr((mountPoint + "/").c_str()), INFO_ACCESSED, nullptr, 0);
-        ASSERT_NE(nullptr, listing);
-        ASSERT_EQ(1, env()->GetArrayLength(listing));
-        Record listed = ReadRecord(env()->GetObjectArrayElement(listing, 0));
-        EXPECT_EQ(c.expected, listed.modified);
-        EXPECT_EQ(c.expected, listed.accessed);
-    }
-
-    // The round trip through the library itself: Long.MIN_VALUE is stored as
-    // one second further back with a positive fraction, and reads back as itself.
-    natives::SetFileInfo(JStr(path.c_str()), INFO_MODIFIED, kMin, 0, 0, 0);
-    ExpectNoException();
-    EXPECT_EQ(kMin, Info(path, "f", 0).modified);
-}
-
 TEST_F(FileSystemAttributesInfoTest, MissingPath)
 {
     ThrownException thrown = Failure(JStr((dir_ / "missing").c_str()), JStr("missing"));
@@ -253,6 +142,56 @@ TEST_F(FileSystemAttributesInfoTest, NullArgumentsInOrder)
     EXPECT_EQ("name", thrown.message);
     thrown = Failure(nullptr, JStr("x"));
     EXPECT_EQ("path", thrown.message);
+}
+
+// ---- Failures injected ----------------------------------------------------------
+
+class FileSystemAttributesFaultTest : public EntryPointFaultTest {};
+
+// Records are built with NewObjectA.
+TEST_F(FileSystemAttributesFaultTest, NewObjectFailingForTheRecord)
+{
+    {
+        faults::FailJniCall fault(faults::JniFunction::kNewObjectA, 1);
+        EXPECT_EQ(nullptr, direct::GetFileInfo(J(file_), J("file"), INFO_ACCESSED | INFO_OWNER | INFO_GROUP));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectInjectedOutOfMemory();
+    ExpectNoDescriptorLeft();
+}
+
+TEST_F(FileSystemAttributesFaultTest, LstatFailingForASingleFile)
+{
+    const std::string link = dir_ / "link";
+    ASSERT_EQ(0, symlink("file", link.c_str()));
+    jstring file = J(file_);
+    jstring linkPath = J(link);
+    const struct {
+        const char *label;
+        std::function<bool()> call; // true when it returned its neutral result and changed nothing
+    } cases[] = {
+        {"nGetFileInfo", [&] { return direct::GetFileInfo(file, J("file"), 0) == nullptr; }},
+        {"nReadSymbolicLink", [&] { return direct::ReadSymbolicLink(linkPath) == nullptr; }},
+        // Setting one time only reads the other first.
+        {"nSetFileInfo",
+         [&] {
+             direct::SetFileInfo(file, INFO_MODIFIED, 0, 0, 0);
+             struct stat st {};
+             return stat(file_.c_str(), &st) == 0 && st.st_mtime != 0;
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        bool neutral = false;
+        {
+            faults::FailCCall fault(faults::CFunction::kLstat, 1, EIO);
+            neutral = c.call();
+            EXPECT_EQ(1, fault.calls());
+        }
+        EXPECT_TRUE(neutral);
+        ExpectThrown(kIOException, "An I/O error occurred [5]");
+    }
+    ExpectNoDescriptorLeft();
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // Reading and creating symbolic links: target texts of every length the kernel
 // allows, links whose lstat size is not their length (/proc, a link replaced
-// between lstat and readlink), the 32768-byte limit, and the failures.
+// between lstat and readlink), the 32768-byte limit, and the failures, a
+// target that cannot be made into a string among them.
+#include "EntryPoints.h"
+#include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -216,6 +219,21 @@ TEST_F(FileSystemAttributesLinksTest, ReadFailures)
     ThrownException thrown = ReadFailure(nullptr);
     EXPECT_EQ("java.lang.NullPointerException", thrown.className);
     EXPECT_EQ("path", thrown.message);
+}
+
+TEST_F(FileSystemAttributesLinksTest, TargetThatCannotBeMadeIntoAString)
+{
+    const std::string link = dir_ / "link";
+    ASSERT_EQ(0, symlink("file", link.c_str()));
+    jstring linkPath = JStr(link.c_str());
+    const int descriptors = OpenDescriptorCount();
+    {
+        faults::FailJniCall fault(faults::JniFunction::kNewString, 1);
+        EXPECT_EQ(nullptr, direct::ReadSymbolicLink(linkPath));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectException("java.lang.OutOfMemoryError", faults::kInjectedMessage);
+    EXPECT_EQ(descriptors, OpenDescriptorCount()) << "descriptors left open";
 }
 
 TEST_F(FileSystemAttributesLinksTest, CreatesALinkWithTheTextAsGiven)

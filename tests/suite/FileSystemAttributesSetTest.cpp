@@ -1,6 +1,7 @@
-// Setting times and permissions on real files: which values the info mask
-// selects, times of a link itself, times before the epoch, the permission map
-// in both directions, and the order of effects when a step fails.
+// Setting times and permissions on real files (nSetFileInfo): which values the
+// info mask selects, every bit of it set, times of a link itself, times before
+// the epoch, permissions through a link, and the order of effects when a step
+// fails. The permission map itself is FileRecordsTest's.
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -204,38 +205,6 @@ TEST_F(FileSystemAttributesSetTest, PermissionsOfALinkGoToItsTarget)
     EXPECT_EQ(0777u, LStat(link).st_mode & 07777);
 }
 
-struct PermissionCase {
-    jint attributes;
-    mode_t mode;
-};
-
-class PermissionWordTest : public FileSystemAttributesSetTest, public ::testing::WithParamInterface<PermissionCase> {};
-
-TEST_P(PermissionWordTest, MapsToTheModeAndBack)
-{
-    std::string path = dir_.WriteFile("f", "x");
-    // Start from the opposite bits, so every bit must be both set and cleared.
-    ASSERT_EQ(0, chmod(path.c_str(), ~GetParam().mode & 07777));
-
-    ExpectSet(path, INFO_ATTRIBUTES, 0, 0, GetParam().attributes);
-    EXPECT_EQ(GetParam().mode, LStat(path).st_mode & 07777);
-
-    jobject info = natives::GetFileInfo(JStr(path.c_str()), JStr("f"), 0);
-    ASSERT_NE(nullptr, info);
-    EXPECT_EQ(GetParam().attributes & kAllPermissionBits, ReadRecord(info).attributes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Words, PermissionWordTest,
-    ::testing::Values(
-        PermissionCase{kOwnerReadWrite | ATTR_GROUP_READ | ATTR_OTHERS_READ, 0644}, PermissionCase{0, 0},
-        PermissionCase{ATTR_SET_UID | ATTR_OWNER_READ | ATTR_OWNER_EXECUTE, 04500},
-        PermissionCase{ATTR_SET_GID | ATTR_GROUP_READ | ATTR_GROUP_EXECUTE, 02050},
-        PermissionCase{ATTR_STICKY | ATTR_OTHERS_WRITE | ATTR_OTHERS_EXECUTE, 01003},
-        PermissionCase{kAllPermissionBits, 07777},
-        // Type, hidden and unassigned bits set no mode bit.
-        PermissionCase{static_cast<jint>(0xF000FFFF) | ATTR_OWNER_READ, 0400}));
-
 TEST_F(FileSystemAttributesSetTest, MaskWithoutItsThreeBitsDoesNothing)
 {
     constexpr struct timespec kAccess = {1500000000, 700000000};
@@ -254,6 +223,27 @@ TEST_F(FileSystemAttributesSetTest, MaskWithoutItsThreeBitsDoesNothing)
     }
     // Nothing is looked up either: a missing path is no error.
     ExpectSet(dir_ / "missing", 0, 1, 1, 0);
+}
+
+// Every bit of the mask set: both times and the permissions are set, the bits
+// without a meaning are ignored; every attribute bit set gives all twelve
+// permission bits and nothing more.
+TEST_F(FileSystemAttributesSetTest, MaskWithEveryBitSet)
+{
+    constexpr jint kAllBits = -1;
+    constexpr jlong kOldModified = 1000000000000; // 2001-09-09T01:46:40Z
+    constexpr jlong kOldAccessed = 1000086400000; // a day later
+    const std::string path = dir_.WriteFile("file", "contents");
+    for (jint attributes : {kOwnerReadWrite, kAllBits}) {
+        SCOPED_TRACE(attributes);
+        auto thrown = Set(path, kAllBits, kOldModified, kOldAccessed, attributes);
+        ASSERT_FALSE(thrown.has_value()) << thrown->message;
+        const struct stat st = LStat(path);
+        EXPECT_EQ(kOldModified / 1000, st.st_mtim.tv_sec);
+        EXPECT_EQ(kOldAccessed / 1000, st.st_atim.tv_sec);
+        EXPECT_EQ(attributes == kAllBits ? 07777u : 0600u, st.st_mode & 07777);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+    }
 }
 
 TEST_F(FileSystemAttributesSetTest, NullPath)

@@ -1,8 +1,11 @@
-// A monitor of the wrong class. The typed Java declarations keep such a call
-// from compiling, so these tests call the exported entry points directly, as
-// native code or reflection-free bytecode could. The library must refuse the
-// object before it touches any file: calling the cached interface method on it
-// is a fatal error under -Xcheck:jni and undefined behaviour without.
+// The monitor check of the prologue every entry point starts with: a monitor
+// of the wrong class, and the null checks of the paths before it. The typed
+// Java declarations keep such a call from compiling, so these tests call the
+// exported entry points directly, as native code or reflection-free bytecode
+// could. The library must refuse the object before it touches any file:
+// calling the cached interface method on it is a fatal error under
+// -Xcheck:jni and undefined behaviour without. (The path conversions are
+// JniBridgePathsTest's.)
 #include "JvmHarness.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"

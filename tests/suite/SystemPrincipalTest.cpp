@@ -1,7 +1,10 @@
 // User and group names by numeric ID: the names and owner of the result, IDs
 // without an entry, negative IDs, lookup errors and the growing buffer (by
-// interposing getpwuid_r and getgrgid_r), and lookups from many threads at once.
+// interposing getpwuid_r and getgrgid_r), the name or the result that cannot
+// be made (JniFaults.h), and lookups from many threads at once.
 #include "CLibraryFaults.h"
+#include "EntryPoints.h"
+#include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include <grp.h>
@@ -92,16 +95,17 @@ std::string PrincipalName(jobject principal, JNIEnv *env = Env())
 struct Kind {
     const char *label;
     jobject (*lookUp)(jobject owner, jint id, JNIEnv *env);
+    jobject (*lookUpDirectly)(jobject owner, jint id, JNIEnv *env); // the result along with an exception
     std::optional<std::string> (*systemName)(uint32_t id);
     LookupScript *script;
     int sysconfName;
     const char *noEntryMessage;
 };
 
-const Kind kUser{"User", natives::GetUser, SystemUserName, &g_userScript, _SC_GETPW_R_SIZE_MAX,
+const Kind kUser{"User", natives::GetUser, direct::GetUser, SystemUserName, &g_userScript, _SC_GETPW_R_SIZE_MAX,
                  "User does not exist"};
-const Kind kGroup{"Group", natives::GetGroup, SystemGroupName, &g_groupScript, _SC_GETGR_R_SIZE_MAX,
-                  "Group does not exist"};
+const Kind kGroup{"Group", natives::GetGroup, direct::GetGroup, SystemGroupName, &g_groupScript,
+                  _SC_GETGR_R_SIZE_MAX, "Group does not exist"};
 
 class SystemPrincipalTest : public JvmTest, public ::testing::WithParamInterface<Kind> {
 protected:
@@ -179,6 +183,7 @@ TEST_P(SystemPrincipalTest, LookupErrorGivesTheErrorTableMessage)
         const char *message;
     } cases[] = {
         {EIO, "An I/O error occurred [5]"},
+        {EMFILE, "The maximum number of files was open already in the calling process [24]"},
         {ENOMEM, "No kernel memory [12]"},
         {EACCES, "No permissions [13]"},
         // A name service that reports a missing entry as an error is not guessed at.
@@ -222,6 +227,22 @@ TEST_P(SystemPrincipalTest, BufferStopsGrowingAtItsBound)
         EXPECT_EQ(std::min(calls[i - 1].bufferSize * 2, kMaxBufferSize), calls[i].bufferSize) << "call " << i;
     }
     EXPECT_EQ(kMaxBufferSize, calls.back().bufferSize);
+}
+
+// The name is made with NewString, the Principal with NewObject (through NewObjectV).
+TEST_P(SystemPrincipalTest, MakingTheResultFailingThrowsTheJvmsError)
+{
+    const int descriptors = OpenDescriptorCount();
+    for (const faults::JniFunction function : {faults::JniFunction::kNewString, faults::JniFunction::kNewObjectV}) {
+        SCOPED_TRACE(faults::NameOf(function));
+        {
+            faults::FailJniCall fault(function, 1);
+            EXPECT_EQ(nullptr, kind().lookUpDirectly(JStr("owner"), 0, env()));
+            EXPECT_TRUE(fault.fired());
+        }
+        ExpectException("java.lang.OutOfMemoryError", faults::kInjectedMessage);
+    }
+    EXPECT_EQ(descriptors, OpenDescriptorCount()) << "descriptors left open";
 }
 
 INSTANTIATE_TEST_SUITE_P(UserAndGroup, SystemPrincipalTest, ::testing::Values(kUser, kGroup),
