@@ -139,7 +139,7 @@ std::vector<Scenario> DescriptorLeakTest::GetFileInfo()
         {"extended record",
          [this] { EXPECT_NE(nullptr, natives::GetFileInfo(J(small_), JStr("s"), kExtendedMask)); }, nullptr},
         {"missing file", [this] { natives::GetFileInfo(J(missing_), JStr("m"), 0); }, kNotFound},
-        {"path too long", [this] { natives::GetFileInfo(J(std::string(5000, 'p')), JStr("p"), 0); },
+        {"path too long", [] { natives::GetFileInfo(J(std::string(5000, 'p')), JStr("p"), 0); },
          "Too long path [36]"},
     };
 }
