@@ -1,13 +1,14 @@
 // Bad input to every entry point: empty strings, paths too long for the
-// system, paths with U+0000 inside, names that are not UTF-8, the wrong kind of
-// file, masks and flags with every bit set and negative check intervals. Each
-// must give a clean Java exception and the neutral result, or a correct
-// result; never a crash. The entry points are called directly, so the result
-// they return along with an exception is seen too.
+// system, paths with U+0000 inside, and names that are not UTF-8. Each must
+// give a clean Java exception and the neutral result, or a correct result;
+// never a crash. The entry points are called directly (EntryPoints.h), so the
+// result they return along with an exception is seen too. Bad input that only
+// one entry point takes (a mask, flags, a check interval, the wrong kind of
+// file) is tested in its room's file.
+#include "EntryPoints.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
-#include "com_quenvira_internal_io_BaseFileSystem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,9 +26,7 @@ namespace {
 
 using namespace jvmtest;
 
-constexpr jint kTimesAndPermissions = INFO_MODIFIED | INFO_ACCESSED | INFO_ATTRIBUTES;
 constexpr jint kReadWriteOwner = ATTR_OWNER_READ | ATTR_OWNER_WRITE;
-constexpr jint kAllBits = -1;
 // 2001-09-09T01:46:40Z and a day later, in Java milliseconds.
 constexpr jlong kOldModified = 1000000000000;
 constexpr jlong kOldAccessed = 1000086400000;
@@ -35,44 +34,16 @@ constexpr jlong kMillisPerSecond = 1000;
 
 const std::string kNotFound = "Path does not exist [2]";
 const std::string kTooLong = "Too long path [36]";
-const std::string kNotADirectory = "Not a directory [20]";
-const std::string kIsADirectory = "Unknown [21]"; // EISDIR has no description of its own
-// What sendfile says of a directory source, raised before any destination exists.
-const std::string kDirectorySource = "Invalid argument [22]";
 
 std::u16string U16(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-// The entry points, called directly.
-jobject GetFileInfo(jstring path, jstring name, jint mask)
-{
-    return Java_com_quenvira_internal_io_BaseFileSystem_nGetFileInfo(Env(), nullptr, path, name, mask);
-}
-jobjectArray List(jstring path, jint mask = 0, jobject monitor = nullptr, jint checkInterval = 0)
-{
-    return Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(Env(), nullptr, path, mask, monitor,
-                                                                       checkInterval);
-}
-void SetFileInfo(jstring path, jint mask, jlong modified, jlong accessed, jint attributes)
-{
-    Java_com_quenvira_internal_io_BaseFileSystem_nSetFileInfo(Env(), nullptr, path, mask, modified, accessed, 0,
-                                                              attributes);
-}
-jstring ReadLink(jstring path)
-{
-    return Java_com_quenvira_internal_io_BaseFileSystem_nReadSymbolicLink(Env(), nullptr, path);
-}
-void CreateLink(jstring link, jstring target)
-{
-    Java_com_quenvira_internal_io_BaseFileSystem_nCreateSymbolicLink(Env(), nullptr, link, target);
-}
-jlong Copy(jstring src, jstring dst, jint flags = 0, jobject monitor = nullptr)
-{
-    return Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(Env(), nullptr, src, dst, flags, monitor);
-}
-jboolean Compare(jstring file1, jstring file2, jobject monitor = nullptr)
-{
-    return Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(Env(), nullptr, file1, file2, monitor);
-}
+using direct::CompareByteByByte;
+using direct::CopyFileCallback;
+using direct::CreateSymbolicLink;
+using direct::GetFileInfo;
+using direct::ListFileInfos;
+using direct::ReadSymbolicLink;
+using direct::SetFileInfo;
 
 struct stat Lstat(const std::string &path)
 {
@@ -126,37 +97,58 @@ protected:
         }
     }
 
-    // Every path argument of every entry point given `bad` in turn, the other
-    // arguments valid; each is expected to fail with `message` without
-    // creating anything. A link's target is text, not a path the system
-    // resolves, so it is limited only by the length of a whole path.
+    // Every path argument of every entry point given `bad` in turn (with and
+    // without a monitor where it takes one), the other arguments valid; each
+    // is expected to fail with `message`, returning its neutral result,
+    // without creating anything. A link's target is text, not a path the
+    // system resolves, so it is limited only by the length of a whole path.
     std::vector<BadCall> EveryPathArgument(const std::u16string &bad, const std::string &message,
                                            bool badAsTarget = true)
     {
-        const std::string created = dir_ / "created";
-        auto j = [bad] { return JStr16(bad); };
-        auto f = [this] { return JStr(file_.c_str()); };
-        auto c = [created] { return JStr(created.c_str()); };
-        auto nothingCreated = [created] { EXPECT_FALSE(Exists(created)); };
-        std::vector<BadCall> calls = {
-            {"nGetFileInfo path", [=] { EXPECT_EQ(nullptr, GetFileInfo(j(), JStr("n"), 0)); }, message},
-            {"nListFileInfos path", [=] { EXPECT_EQ(nullptr, List(j())); }, message},
-            {"nSetFileInfo path", [=] { SetFileInfo(j(), kTimesAndPermissions, 0, 0, 0); }, message},
-            {"nReadSymbolicLink path", [=] { EXPECT_EQ(nullptr, ReadLink(j())); }, message},
-            {"nCreateSymbolicLink link", [=] { CreateLink(j(), f()); }, message},
-            {"nCreateSymbolicLink target", [=] { CreateLink(c(), j()); nothingCreated(); }, message},
-            {"nCopyFileCallback src", [=] { EXPECT_EQ(0, Copy(j(), c())); nothingCreated(); }, message},
-            {"nCopyFileCallback dst", [=] { EXPECT_EQ(0, Copy(f(), j())); }, message},
-            {"nCopyFileCallback dst with monitor",
-             [=] { EXPECT_EQ(0, Copy(f(), j(), 0, NewScriptedMonitor())); }, message},
-            {"nCompareByteByByte file1", [=] { EXPECT_FALSE(Compare(j(), f())); }, message},
-            {"nCompareByteByByte file2", [=] { EXPECT_FALSE(Compare(f(), j())); }, message},
-        };
-        if (!badAsTarget) {
-            std::erase_if(calls, [](const BadCall &c) { return c.what == "nCreateSymbolicLink target"; });
+        std::vector<BadCall> calls;
+        for (const EntryPoint &entryPoint : kEntryPoints) {
+            for (int index = 0; index < 2; ++index) {
+                const StringArgument kind = entryPoint.strings[index];
+                if (kind != StringArgument::kPath && !(kind == StringArgument::kLinkText && badAsTarget)) {
+                    continue;
+                }
+                for (const bool withMonitor : {false, true}) {
+                    if (withMonitor && !entryPoint.takesMonitor) {
+                        continue;
+                    }
+                    const std::string what = std::string(entryPoint.name) + " " + entryPoint.stringNames[index] +
+                                             (withMonitor ? " with monitor" : "");
+                    calls.push_back({what, [this, &entryPoint, index, withMonitor, bad] {
+                                         jstring strings[2] = {ValidString(entryPoint, 0), ValidString(entryPoint, 1)};
+                                         strings[index] = JStr16(bad);
+                                         jobject monitor = withMonitor ? NewScriptedMonitor() : nullptr;
+                                         EXPECT_TRUE(entryPoint.call(Env(), strings[0], strings[1], monitor));
+                                         EXPECT_FALSE(Exists(Created()));
+                                     },
+                                     message});
+                }
+            }
         }
         return calls;
     }
+
+    // A valid value for string argument `index`: the file, or where the call
+    // would create something.
+    jstring ValidString(const EntryPoint &entryPoint, int index) const
+    {
+        switch (entryPoint.strings[index]) {
+        case StringArgument::kNone:
+            return nullptr;
+        case StringArgument::kName:
+            return JStr("n");
+        case StringArgument::kPath:
+        case StringArgument::kLinkText:
+            break;
+        }
+        return JStr((index == entryPoint.created ? Created() : file_).c_str());
+    }
+
+    std::string Created() const { return dir_ / "created"; }
 
     std::u16string Dir() const { return U16(dir_.path()) + u"/"; }
 
@@ -224,23 +216,28 @@ TEST_F(BadInputTest, PathsWithNulInsideAreNeverCutShort)
 
     Run({
         {"nGetFileInfo", [&] { EXPECT_EQ(nullptr, GetFileInfo(file, JStr("file"), 0)); }, kNotFound},
-        {"nSetFileInfo", [&] { SetFileInfo(file, kTimesAndPermissions, 0, 0, kReadWriteOwner); }, kNotFound},
-        {"nCopyFileCallback src", [&] { EXPECT_EQ(0, Copy(file, JStr((dir_ / "copy").c_str()))); }, kNotFound},
-        {"nCompareByteByByte file1", [&] { EXPECT_FALSE(Compare(file, JStr(file_.c_str()))); }, kNotFound},
-        {"nCompareByteByByte file2", [&] { EXPECT_FALSE(Compare(JStr(file_.c_str()), file)); }, kNotFound},
+        {"nSetFileInfo", [&] { SetFileInfo(file, kEverySetting, 0, 0, kReadWriteOwner); }, kNotFound},
+        {"nCopyFileCallback src",
+         [&] { EXPECT_EQ(0, CopyFileCallback(file, JStr((dir_ / "copy").c_str()))); }, kNotFound},
+        {"nCompareByteByByte file1", [&] { EXPECT_FALSE(CompareByteByByte(file, JStr(file_.c_str()))); }, kNotFound},
+        {"nCompareByteByByte file2", [&] { EXPECT_FALSE(CompareByteByByte(JStr(file_.c_str()), file)); }, kNotFound},
         {"nReadSymbolicLink",
-         [&] { EXPECT_EQ(nullptr, ReadLink(JStr16(Dir() + u"link" + nul + u"x"))); }, kNotFound},
-        {"nListFileInfos", [&] { EXPECT_EQ(nullptr, List(JStr16(Dir() + u"subdir" + nul + u"/"))); }, kNotFound},
-        {"nListFileInfos ending in U+0000", [&] { EXPECT_EQ(nullptr, List(JStr16(Dir() + nul))); }, kNotFound},
+         [&] { EXPECT_EQ(nullptr, ReadSymbolicLink(JStr16(Dir() + u"link" + nul + u"x"))); }, kNotFound},
+        {"nListFileInfos",
+         [&] { EXPECT_EQ(nullptr, ListFileInfos(JStr16(Dir() + u"subdir" + nul + u"/"))); }, kNotFound},
+        {"nListFileInfos ending in U+0000",
+         [&] { EXPECT_EQ(nullptr, ListFileInfos(JStr16(Dir() + nul))); }, kNotFound},
     });
     EXPECT_FALSE(Exists(dir_ / "copy"));
 
     // A destination or a new link gets the whole name, U+0000 and all.
     Run({
-        {"nCopyFileCallback dst", [&] { EXPECT_EQ(14, Copy(JStr(other_.c_str()), file, 0)); }, std::nullopt},
+        {"nCopyFileCallback dst",
+         [&] { EXPECT_EQ(14, CopyFileCallback(JStr(other_.c_str()), file, 0)); }, std::nullopt},
         {"nCreateSymbolicLink link",
-         [&] { CreateLink(JStr16(Dir() + u"new" + nul + u"link"), JStr("t")); }, std::nullopt},
-        {"nCreateSymbolicLink target", [&] { CreateLink(JStr((dir_ / "to-nul").c_str()), file); }, std::nullopt},
+         [&] { CreateSymbolicLink(JStr16(Dir() + u"new" + nul + u"link"), JStr("t")); }, std::nullopt},
+        {"nCreateSymbolicLink target",
+         [&] { CreateSymbolicLink(JStr((dir_ / "to-nul").c_str()), file); }, std::nullopt},
     });
     EXPECT_EQ("other contents", ReadFileContents(encoded));
     EXPECT_FALSE(Exists(dir_ / "new"));
@@ -283,7 +280,7 @@ TEST_F(BadInputTest, NamesThatAreNotUtf8AreListedAndFoundAgain)
         dir_.WriteFile("names/" + names[i], contents);
     }
 
-    jobjectArray listed = List(JStr((tree + "/").c_str()));
+    jobjectArray listed = ListFileInfos(JStr((tree + "/").c_str()));
     ASSERT_NE(nullptr, listed);
     ASSERT_EQ(static_cast<jsize>(std::size(names)), env()->GetArrayLength(listed));
     std::set<std::string> found;
@@ -295,7 +292,7 @@ TEST_F(BadInputTest, NamesThatAreNotUtf8AreListedAndFoundAgain)
 
         // The copy tells which file the name found: each holds its own text.
         const std::string copy = dir_ / ("copy" + std::to_string(i));
-        EXPECT_EQ(ReadRecord(record).size, Copy(path, JStr(copy.c_str())));
+        EXPECT_EQ(ReadRecord(record).size, CopyFileCallback(path, JStr(copy.c_str())));
         const auto named = bytesByContents.find(ReadFileContents(copy));
         ASSERT_NE(bytesByContents.end(), named) << "copied: " << ReadFileContents(copy);
         const std::string &bytes = named->second;
@@ -304,17 +301,17 @@ TEST_F(BadInputTest, NamesThatAreNotUtf8AreListedAndFoundAgain)
         jobject again = GetFileInfo(path, JStr("x"), 0);
         ASSERT_NE(nullptr, again);
         EXPECT_EQ(Lstat(tree + "/" + bytes).st_size, ReadRecord(again).size);
-        EXPECT_TRUE(Compare(path, JStr(copy.c_str())));
+        EXPECT_TRUE(CompareByteByByte(path, JStr(copy.c_str())));
         SetFileInfo(path, INFO_ATTRIBUTES, 0, 0, kReadWriteOwner);
         EXPECT_EQ(0600u, Lstat(tree + "/" + bytes).st_mode & 07777);
 
         // A link whose target is the name holds its bytes and reads back as the same string.
         const std::string link = "link" + std::to_string(i);
-        CreateLink(JStr16(Dir() + U16(link)), JStr16(name));
+        CreateSymbolicLink(JStr16(Dir() + U16(link)), JStr16(name));
         char raw[64] = {};
         ASSERT_LT(0, readlink((dir_ / link).c_str(), raw, sizeof raw - 1));
         EXPECT_EQ(bytes, raw);
-        jstring target = ReadLink(JStr16(Dir() + U16(link)));
+        jstring target = ReadSymbolicLink(JStr16(Dir() + U16(link)));
         ASSERT_NE(nullptr, target);
         EXPECT_EQ(name, StdStr16(target));
         env()->DeleteLocalRef(record);
@@ -322,145 +319,6 @@ TEST_F(BadInputTest, NamesThatAreNotUtf8AreListedAndFoundAgain)
     EXPECT_EQ(std::size(names), found.size());
     auto thrown = TakeException();
     EXPECT_FALSE(thrown.has_value()) << thrown->message;
-}
-
-TEST_F(BadInputTest, ListingSomethingThatIsNoDirectory)
-{
-    const std::string fifo = dir_ / "fifo";
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    ASSERT_EQ(0, symlink("missing", (dir_ / "dangling").c_str()));
-    auto list = [](const std::string &path) { return [path] { EXPECT_EQ(nullptr, List(JStr(path.c_str()))); }; };
-    Run({
-        {"a regular file", list(file_), kNotADirectory},
-        {"a regular file with a separator", list(file_ + "/"), kNotADirectory},
-        {"a link to a regular file", list(dir_ / "link/"), kNotADirectory},
-        {"a named pipe (not opened for reading, so no wait)", list(fifo + "/"), kNotADirectory},
-        {"a device", list("/dev/null/"), kNotADirectory},
-        {"a dangling link", list(dir_ / "dangling/"), kNotFound},
-    });
-}
-
-// A directory has no contents to copy or compare: the copy refuses it before a
-// destination exists, also where the system reports a directory size of 0
-// (/proc), which would otherwise "copy" it as an empty file.
-TEST_F(BadInputTest, DirectoriesGivenToCopyAndCompare)
-{
-    const std::string destination = dir_ / "destination";
-    const std::string emptyFile = dir_.WriteFile("empty", "");
-    ASSERT_EQ(0, Lstat("/proc/sys").st_size);
-    auto copy = [&](const std::string &src, const std::string &dst, bool withMonitor) {
-        return [=] {
-            EXPECT_EQ(0, Copy(JStr(src.c_str()), JStr(dst.c_str()), 0, withMonitor ? NewScriptedMonitor() : nullptr));
-            EXPECT_FALSE(Exists(destination));
-        };
-    };
-    auto compare = [](const std::string &a, const std::string &b) {
-        return [=] { EXPECT_FALSE(Compare(JStr(a.c_str()), JStr(b.c_str()), NewScriptedMonitor())); };
-    };
-    Run({
-        {"copy from a directory", copy(subdir_, destination, false), kDirectorySource},
-        {"copy from a directory with a monitor", copy(subdir_, destination, true), kDirectorySource},
-        {"copy from a directory of size 0", copy("/proc/sys", destination, false), kDirectorySource},
-        {"copy onto a directory", copy(file_, subdir_, false), kIsADirectory},
-        {"copy a directory onto itself", copy(subdir_, subdir_, false), kDirectorySource},
-        {"compare a directory with a file", compare(subdir_, file_), kIsADirectory},
-        {"compare a file with a directory", compare(file_, subdir_), kIsADirectory},
-        {"compare an empty file with a directory", compare(emptyFile, subdir_), kIsADirectory},
-        {"compare a directory with itself", compare(subdir_, subdir_), kIsADirectory},
-    });
-    EXPECT_EQ("e", ReadFileContents(dir_ / "subdir/entry"));
-}
-
-TEST_F(BadInputTest, InfoMaskWithEveryBitSetReportsEverything)
-{
-    const struct stat st = Lstat(file_);
-    auto expectEverything = [&](const Record &record) {
-        EXPECT_TRUE(record.extended);
-        EXPECT_EQ(st.st_mtim.tv_sec * kMillisPerSecond, record.modified);
-        EXPECT_EQ(st.st_atim.tv_sec * kMillisPerSecond, record.accessed);
-        EXPECT_EQ(0, record.created);
-        EXPECT_EQ(static_cast<jint>(st.st_uid), record.owner);
-        EXPECT_EQ(static_cast<jint>(st.st_gid), record.group);
-        EXPECT_EQ(8, record.size);
-    };
-    jobject info = GetFileInfo(JStr(file_.c_str()), JStr("file"), kAllBits);
-    ASSERT_NE(nullptr, info);
-    expectEverything(ReadRecord(info));
-
-    jobjectArray listed = List(JStr((dir_.path() + "/").c_str()), kAllBits);
-    ASSERT_NE(nullptr, listed);
-    int seen = 0;
-    for (jsize i = 0; i < env()->GetArrayLength(listed); ++i) {
-        Record record = ReadRecord(env()->GetObjectArrayElement(listed, i));
-        EXPECT_TRUE(record.extended) << record.name;
-        if (record.name == "file") {
-            expectEverything(record);
-            ++seen;
-        }
-    }
-    EXPECT_EQ(1, seen);
-}
-
-// Every bit of the mask set: both times and the permissions are set, the bits
-// without a meaning are ignored; every attribute bit set gives all twelve
-// permission bits and nothing more.
-TEST_F(BadInputTest, SetFileInfoMaskWithEveryBitSet)
-{
-    for (jint attributes : {kReadWriteOwner, kAllBits}) {
-        SCOPED_TRACE(attributes);
-        SetFileInfo(JStr(file_.c_str()), kAllBits, kOldModified, kOldAccessed, attributes);
-        auto thrown = TakeException();
-        ASSERT_FALSE(thrown.has_value()) << thrown->message;
-        const struct stat st = Lstat(file_);
-        EXPECT_EQ(kOldModified / kMillisPerSecond, st.st_mtim.tv_sec);
-        EXPECT_EQ(kOldAccessed / kMillisPerSecond, st.st_atim.tv_sec);
-        EXPECT_EQ(attributes == kAllBits ? 07777u : 0600u, st.st_mode & 07777);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
-    }
-}
-
-// Of the copy flags only COPY_EXCLUSIVE has a meaning.
-TEST_F(BadInputTest, CopyFlagsWithEveryBitSet)
-{
-    const std::string existing = dir_.WriteFile("existing", "old");
-    const std::string fresh = dir_ / "fresh";
-    Run({
-        {"-1 refuses an existing destination",
-         [&] { EXPECT_EQ(0, Copy(JStr(file_.c_str()), JStr(existing.c_str()), kAllBits)); },
-         "Path already exists [17]"},
-        {"-1 copies to a new one",
-         [&] { EXPECT_EQ(8, Copy(JStr(file_.c_str()), JStr(fresh.c_str()), kAllBits)); }, std::nullopt},
-        {"every other bit replaces an existing one",
-         [&] { EXPECT_EQ(8, Copy(JStr(file_.c_str()), JStr(existing.c_str()), ~COPY_EXCLUSIVE)); }, std::nullopt},
-    });
-    EXPECT_EQ("contents", ReadFileContents(fresh));
-    EXPECT_EQ("contents", ReadFileContents(existing));
-}
-
-// A check interval of 0 or less asks the monitor after every entry.
-TEST_F(BadInputTest, NegativeCheckIntervals)
-{
-    for (int i = 0; i < 5; ++i) {
-        dir_.WriteFile("subdir/more" + std::to_string(i), "");
-    }
-    for (jint interval : {-1, -1000, INT_MIN}) {
-        SCOPED_TRACE(interval);
-        jobject monitor = NewScriptedMonitor();
-        jobjectArray all = List(JStr((subdir_ + "/").c_str()), 0, monitor, interval);
-        ASSERT_NE(nullptr, all);
-        EXPECT_EQ(6, env()->GetArrayLength(all));
-        EXPECT_EQ(6, MonitorCalls(monitor));
-
-        jobject stopping = NewScriptedMonitor(2, 0);
-        jobjectArray some = List(JStr((subdir_ + "/").c_str()), 0, stopping, interval);
-        ASSERT_NE(nullptr, some);
-        EXPECT_EQ(2, env()->GetArrayLength(some));
-    }
-    jobject never = NewScriptedMonitor(1, 0);
-    jobjectArray all = List(JStr((subdir_ + "/").c_str()), 0, never, INT_MAX);
-    ASSERT_NE(nullptr, all);
-    EXPECT_EQ(6, env()->GetArrayLength(all));
-    EXPECT_EQ(0, MonitorCalls(never));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
-// Open descriptors around every entry point: each call, on its success and
-// on each of its failure paths, is repeated many times and the process must
-// hold exactly the descriptors it held before (a directory stream, a C stream
-// or a descriptor left open on one path would show up as a steady climb).
+// Open descriptors around every entry point of the table (EntryPoints.h): each
+// call, on its success and on each of its failure paths, is repeated many
+// times and the process must hold exactly the descriptors it held before (a
+// directory stream, a C stream or a descriptor left open on one path would
+// show up as a steady climb). An entry point without scenarios here fails.
+#include "EntryPoints.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,7 @@ struct Scenario {
     const char *message;
 };
 
-class DescriptorLeakTest : public JvmTest {
+class DescriptorLeakTest : public JvmTest, public ::testing::WithParamInterface<EntryPoint> {
 protected:
     void SetUp() override
     {
@@ -83,6 +86,36 @@ protected:
         env()->PopLocalFrame(nullptr);
     }
 
+    // The scenarios of the entry point of that name, or none.
+    std::vector<Scenario> ScenariosOf(const std::string &entryPoint)
+    {
+        using Scenarios = std::vector<Scenario> (DescriptorLeakTest::*)();
+        static const std::map<std::string, Scenarios> kByEntryPoint = {
+            {"nInitStatic", &DescriptorLeakTest::InitStatic},
+            {"nGetFileInfo", &DescriptorLeakTest::GetFileInfo},
+            {"nListFileInfos", &DescriptorLeakTest::ListFileInfos},
+            {"nSetFileInfo", &DescriptorLeakTest::SetFileInfo},
+            {"nReadSymbolicLink", &DescriptorLeakTest::ReadSymbolicLink},
+            {"nCreateSymbolicLink", &DescriptorLeakTest::CreateSymbolicLink},
+            {"nCopyFileCallback", &DescriptorLeakTest::CopyFileCallback},
+            {"nCompareByteByByte", &DescriptorLeakTest::CompareByteByByte},
+            {"nGetUser", &DescriptorLeakTest::GetUser},
+            {"nGetGroup", &DescriptorLeakTest::GetGroup},
+        };
+        const auto found = kByEntryPoint.find(entryPoint);
+        return found != kByEntryPoint.end() ? (this->*found->second)() : std::vector<Scenario>{};
+    }
+    std::vector<Scenario> InitStatic();
+    std::vector<Scenario> GetFileInfo();
+    std::vector<Scenario> ListFileInfos();
+    std::vector<Scenario> SetFileInfo();
+    std::vector<Scenario> ReadSymbolicLink();
+    std::vector<Scenario> CreateSymbolicLink();
+    std::vector<Scenario> CopyFileCallback();
+    std::vector<Scenario> CompareByteByByte();
+    std::vector<Scenario> GetUser();
+    std::vector<Scenario> GetGroup();
+
     static jstring J(const std::string &path) { return JStr(path.c_str()); }
     static jobject NotAMonitor() { return JStr("not a monitor"); }
 
@@ -92,136 +125,170 @@ protected:
     std::string missing_ = dir_ / "missing";
 };
 
-TEST_F(DescriptorLeakTest, GetFileInfo)
+std::vector<Scenario> DescriptorLeakTest::InitStatic()
 {
-    ExpectNoLeak({
-        {"plain record", [&] { EXPECT_NE(nullptr, natives::GetFileInfo(J(small_), JStr("s"), 0)); }, nullptr},
-        {"extended record",
-         [&] { EXPECT_NE(nullptr, natives::GetFileInfo(J(small_), JStr("s"), kExtendedMask)); }, nullptr},
-        {"missing file", [&] { natives::GetFileInfo(J(missing_), JStr("m"), 0); }, kNotFound},
-        {"path too long", [&] { natives::GetFileInfo(J(std::string(5000, 'p')), JStr("p"), 0); },
-         "Too long path [36]"},
-    });
+    return {
+        {"called again", [] { natives::InitStatic(); }, nullptr},
+    };
 }
 
-TEST_F(DescriptorLeakTest, ListFileInfos)
+std::vector<Scenario> DescriptorLeakTest::GetFileInfo()
+{
+    return {
+        {"plain record", [this] { EXPECT_NE(nullptr, natives::GetFileInfo(J(small_), JStr("s"), 0)); }, nullptr},
+        {"extended record",
+         [this] { EXPECT_NE(nullptr, natives::GetFileInfo(J(small_), JStr("s"), kExtendedMask)); }, nullptr},
+        {"missing file", [this] { natives::GetFileInfo(J(missing_), JStr("m"), 0); }, kNotFound},
+        {"path too long", [] { natives::GetFileInfo(J(std::string(5000, 'p')), JStr("p"), 0); },
+         "Too long path [36]"},
+    };
+}
+
+std::vector<Scenario> DescriptorLeakTest::ListFileInfos()
 {
     const std::string tree = dir_ / "tree/";
-    auto list = [&](const std::string &path, jobject monitor, jsize expected) {
+    auto list = [this](const std::string &path, jobject monitor, jsize expected) {
         jobjectArray records = natives::ListFileInfos(J(path), kExtendedMask, monitor, 1);
         if (expected >= 0) {
             ASSERT_NE(nullptr, records);
             EXPECT_EQ(expected, env()->GetArrayLength(records));
         }
     };
-    ExpectNoLeak({
-        {"whole directory, growing the array", [&] { list(tree, NewScriptedMonitor(), 20); }, nullptr},
-        {"without the trailing separator", [&] { list(dir_ / "tree", nullptr, 20); }, nullptr},
-        {"stopped by the monitor", [&] { list(tree, NewScriptedMonitor(3, 0), 3); }, nullptr},
-        {"monitor throws", [&] { list(tree, NewScriptedMonitor(0, 2), -1); }, "monitor failed"},
-        {"not a directory", [&] { list(small_, nullptr, -1); }, "Not a directory [20]"},
-        {"missing directory", [&] { list(missing_, nullptr, -1); }, kNotFound},
+    return {
+        {"whole directory, growing the array", [list, tree] { list(tree, NewScriptedMonitor(), 20); }, nullptr},
+        {"without the trailing separator", [this, list] { list(dir_ / "tree", nullptr, 20); }, nullptr},
+        {"stopped by the monitor", [list, tree] { list(tree, NewScriptedMonitor(3, 0), 3); }, nullptr},
+        {"monitor throws", [list, tree] { list(tree, NewScriptedMonitor(0, 2), -1); }, "monitor failed"},
+        {"not a directory", [this, list] { list(small_, nullptr, -1); }, "Not a directory [20]"},
+        {"missing directory", [this, list] { list(missing_, nullptr, -1); }, kNotFound},
         {"wrong monitor",
-         [&] {
+         [this, tree] {
              EXPECT_EQ(nullptr, Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(
                                     env(), nullptr, J(tree), 0, NotAMonitor(), 1));
          },
          "Invalid progress monitor"},
-    });
+    };
 }
 
-TEST_F(DescriptorLeakTest, SetFileInfo)
+std::vector<Scenario> DescriptorLeakTest::SetFileInfo()
 {
     const jint mask = INFO_MODIFIED | INFO_ACCESSED | INFO_ATTRIBUTES;
     const jint readWrite = ATTR_OWNER_READ | ATTR_OWNER_WRITE;
-    ExpectNoLeak({
+    return {
         {"times and permissions",
-         [&] { natives::SetFileInfo(J(small_), mask, 1000000000000, 1000000000000, 0, readWrite); }, nullptr},
-        {"one time kept", [&] { natives::SetFileInfo(J(small_), INFO_MODIFIED, 1000000000000, 0, 0, 0); }, nullptr},
-        {"missing file", [&] { natives::SetFileInfo(J(missing_), mask, 0, 0, 0, 0); }, kNotFound},
-    });
+         [this] { natives::SetFileInfo(J(small_), mask, 1000000000000, 1000000000000, 0, readWrite); }, nullptr},
+        {"one time kept", [this] { natives::SetFileInfo(J(small_), INFO_MODIFIED, 1000000000000, 0, 0, 0); }, nullptr},
+        {"missing file", [this] { natives::SetFileInfo(J(missing_), mask, 0, 0, 0, 0); }, kNotFound},
+    };
 }
 
-TEST_F(DescriptorLeakTest, SymbolicLinks)
+std::vector<Scenario> DescriptorLeakTest::ReadSymbolicLink()
+{
+    return {
+        {"read", [this] { EXPECT_EQ("small", StdStr(natives::ReadSymbolicLink(J(dir_ / "link")))); }, nullptr},
+        {"read a regular file", [this] { natives::ReadSymbolicLink(J(small_)); }, "The file is not a symbolic link"},
+        {"read a large file", [this] { natives::ReadSymbolicLink(J(overLinkLimit_)); }, "Link size is too big"},
+        {"read a missing file", [this] { natives::ReadSymbolicLink(J(missing_)); }, kNotFound},
+    };
+}
+
+std::vector<Scenario> DescriptorLeakTest::CreateSymbolicLink()
 {
     const std::string created = dir_ / "created";
-    ExpectNoLeak({
-        {"read", [&] { EXPECT_EQ("small", StdStr(natives::ReadSymbolicLink(J(dir_ / "link")))); }, nullptr},
-        {"read a regular file", [&] { natives::ReadSymbolicLink(J(small_)); }, "The file is not a symbolic link"},
-        {"read a large file", [&] { natives::ReadSymbolicLink(J(overLinkLimit_)); }, "Link size is too big"},
-        {"read a missing file", [&] { natives::ReadSymbolicLink(J(missing_)); }, kNotFound},
+    return {
         {"create",
-         [&] {
+         [created] {
              natives::CreateSymbolicLink(J(created), JStr("target"));
              EXPECT_EQ(0, unlink(created.c_str()));
          },
          nullptr},
-        {"create over an existing file", [&] { natives::CreateSymbolicLink(J(small_), JStr("t")); },
+        {"create over an existing file", [this] { natives::CreateSymbolicLink(J(small_), JStr("t")); },
          "Path already exists [17]"},
-    });
+    };
 }
 
-TEST_F(DescriptorLeakTest, CopyFileCallback)
+std::vector<Scenario> DescriptorLeakTest::CopyFileCallback()
 {
-    auto copy = [&](const std::string &src, const std::string &dst, jint flags, jobject monitor, jlong expected) {
+    auto copy = [](const std::string &src, const std::string &dst, jint flags, jobject monitor, jlong expected) {
         EXPECT_EQ(expected, natives::CopyFileCallback(J(src), J(dst), flags, monitor));
     };
-    ExpectNoLeak({
-        {"without monitor", [&] { copy(small_, destination_, 0, nullptr, 14); }, nullptr},
-        {"with monitor", [&] { copy(large_, destination_, 0, NewScriptedMonitor(), kTwoStepSize); }, nullptr},
-        {"stopped by the monitor", [&] { copy(large_, destination_, 0, NewScriptedMonitor(1, 0), kMiB); }, nullptr},
-        {"monitor throws", [&] { copy(large_, destination_, 0, NewScriptedMonitor(0, 1), 0); }, "monitor failed"},
-        {"missing source", [&] { copy(missing_, destination_, 0, nullptr, 0); }, kNotFound},
+    return {
+        {"without monitor", [this, copy] { copy(small_, destination_, 0, nullptr, 14); }, nullptr},
+        {"with monitor", [this, copy] { copy(large_, destination_, 0, NewScriptedMonitor(), kTwoStepSize); }, nullptr},
+        {"stopped by the monitor",
+         [this, copy] { copy(large_, destination_, 0, NewScriptedMonitor(1, 0), kMiB); }, nullptr},
+        {"monitor throws",
+         [this, copy] { copy(large_, destination_, 0, NewScriptedMonitor(0, 1), 0); }, "monitor failed"},
+        {"missing source", [this, copy] { copy(missing_, destination_, 0, nullptr, 0); }, kNotFound},
         {"source open, destination directory missing",
-         [&] { copy(small_, dir_ / "missing/destination", 0, nullptr, 0); }, kNotFound},
+         [this, copy] { copy(small_, dir_ / "missing/destination", 0, nullptr, 0); }, kNotFound},
         {"source open, exclusive destination exists",
-         [&] { copy(small_, smallCopy_, COPY_EXCLUSIVE, nullptr, 0); }, "Path already exists [17]"},
-        {"directory source", [&] { copy(dir_ / "tree", destination_, 0, nullptr, 0); }, "Invalid argument [22]"},
-        {"directory destination", [&] { copy(small_, dir_ / "tree", 0, nullptr, 0); }, "Unknown [21]"},
+         [this, copy] { copy(small_, smallCopy_, COPY_EXCLUSIVE, nullptr, 0); }, "Path already exists [17]"},
+        {"directory source",
+         [this, copy] { copy(dir_ / "tree", destination_, 0, nullptr, 0); }, "Invalid argument [22]"},
+        {"directory destination", [this, copy] { copy(small_, dir_ / "tree", 0, nullptr, 0); }, "Unknown [21]"},
         {"wrong monitor",
-         [&] {
+         [this] {
              EXPECT_EQ(0, Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(
                               env(), nullptr, J(small_), J(destination_), 0, NotAMonitor()));
          },
          "Invalid progress monitor"},
-    });
+    };
 }
 
-TEST_F(DescriptorLeakTest, CompareByteByByte)
+std::vector<Scenario> DescriptorLeakTest::CompareByteByByte()
 {
-    auto compare = [&](const std::string &a, const std::string &b, jobject monitor, bool expected) {
+    auto compare = [](const std::string &a, const std::string &b, jobject monitor, bool expected) {
         EXPECT_EQ(expected, natives::CompareByteByByte(J(a), J(b), monitor) == JNI_TRUE);
     };
-    ExpectNoLeak({
-        {"equal", [&] { compare(small_, smallCopy_, NewScriptedMonitor(), true); }, nullptr},
-        {"different", [&] { compare(small_, different_, nullptr, false); }, nullptr},
-        {"different lengths", [&] { compare(large_, small_, nullptr, false); }, nullptr},
-        {"cancelled", [&] { compare(large_, large_, NewScriptedMonitor(1, 0), false); }, nullptr},
-        {"monitor throws", [&] { compare(large_, large_, NewScriptedMonitor(0, 1), false); }, "monitor failed"},
-        {"first file missing", [&] { compare(missing_, small_, nullptr, false); }, kNotFound},
-        {"second file missing, first open", [&] { compare(small_, missing_, nullptr, false); }, kNotFound},
-        {"read error, both open", [&] { compare(small_, dir_ / "tree", nullptr, false); }, "Unknown [21]"},
+    return {
+        {"equal", [this, compare] { compare(small_, smallCopy_, NewScriptedMonitor(), true); }, nullptr},
+        {"different", [this, compare] { compare(small_, different_, nullptr, false); }, nullptr},
+        {"different lengths", [this, compare] { compare(large_, small_, nullptr, false); }, nullptr},
+        {"cancelled", [this, compare] { compare(large_, large_, NewScriptedMonitor(1, 0), false); }, nullptr},
+        {"monitor throws",
+         [this, compare] { compare(large_, large_, NewScriptedMonitor(0, 1), false); }, "monitor failed"},
+        {"first file missing", [this, compare] { compare(missing_, small_, nullptr, false); }, kNotFound},
+        {"second file missing, first open", [this, compare] { compare(small_, missing_, nullptr, false); }, kNotFound},
+        {"read error, both open", [this, compare] { compare(small_, dir_ / "tree", nullptr, false); }, "Unknown [21]"},
         {"wrong monitor",
-         [&] {
+         [this] {
              EXPECT_FALSE(Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(
                  env(), nullptr, J(small_), J(smallCopy_), NotAMonitor()));
          },
          "Invalid progress monitor"},
-    });
+    };
 }
 
-TEST_F(DescriptorLeakTest, UsersAndGroups)
+std::vector<Scenario> DescriptorLeakTest::GetUser()
 {
-    ExpectNoLeak({
-        {"user 0", [&] { EXPECT_NE(nullptr, natives::GetUser(nullptr, 0)); }, nullptr},
-        {"group 0", [&] { EXPECT_NE(nullptr, natives::GetGroup(nullptr, 0)); }, nullptr},
-        {"user -1", [&] { natives::GetUser(nullptr, -1); }, "User does not exist"},
-        {"group -1", [&] { natives::GetGroup(nullptr, -1); }, "Group does not exist"},
-    });
+    return {
+        {"user 0", [] { EXPECT_NE(nullptr, natives::GetUser(nullptr, 0)); }, nullptr},
+        {"user -1", [] { natives::GetUser(nullptr, -1); }, "User does not exist"},
+    };
 }
+
+std::vector<Scenario> DescriptorLeakTest::GetGroup()
+{
+    return {
+        {"group 0", [] { EXPECT_NE(nullptr, natives::GetGroup(nullptr, 0)); }, nullptr},
+        {"group -1", [] { natives::GetGroup(nullptr, -1); }, "Group does not exist"},
+    };
+}
+
+TEST_P(DescriptorLeakTest, NoDescriptorKept)
+{
+    const std::vector<Scenario> scenarios = ScenariosOf(GetParam().name);
+    ASSERT_FALSE(scenarios.empty()) << "no scenario for " << GetParam().name;
+    ExpectNoLeak(scenarios);
+}
+
+INSTANTIATE_TEST_SUITE_P(EntryPoints, DescriptorLeakTest, ::testing::ValuesIn(kEntryPoints), EntryPointName);
+
+class DescriptorCountTest : public JvmTest {};
 
 // The count itself: a descriptor opened here is seen, and closing it is too.
-TEST_F(DescriptorLeakTest, CountSeesADescriptorOpenedAndClosed)
+TEST_F(DescriptorCountTest, SeesADescriptorOpenedAndClosed)
 {
     const int before = OpenDescriptorCount();
     ASSERT_LT(2, before); // at least standard input, output and error

@@ -1,9 +1,10 @@
-// Leak checks: every entry point called many times through its Java
-// declaration, on its success paths and on its failure paths (natural ones and
-// injected ones), with the process's open descriptors counted before and
-// after, and the library's large heap blocks followed until they are freed.
-// A single descriptor or block kept per call shows as hundreds.
+// Leak checks: every entry point of the table (EntryPoints.h) called many
+// times through its Java declaration, on its success paths and on its failure
+// paths (natural ones and injected ones), with the process's open descriptors
+// counted before and after, and the library's large heap blocks followed until
+// they are freed. A single descriptor or block kept per call shows as hundreds.
 #include "CLibraryFaults.h"
+#include "EntryPoints.h"
 #include "JniFaults.h"
 #include "JvmHarness.h"
 
@@ -17,10 +18,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -139,6 +144,23 @@ protected:
         return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
     }
 
+    // Every entry point of the table but those named in `without` has an
+    // operation here: one whose label starts with its name.
+    static void ExpectEveryEntryPoint(std::span<const Operation> operations,
+                                      std::initializer_list<std::string_view> without = {})
+    {
+        for (const EntryPoint &entryPoint : kEntryPoints) {
+            if (std::find(without.begin(), without.end(), entryPoint.name) != without.end()) {
+                continue;
+            }
+            const bool covered = std::any_of(operations.begin(), operations.end(), [&](const Operation &operation) {
+                const std::string_view label = operation.label;
+                return label.substr(0, label.find_first_of(", ")) == entryPoint.name;
+            });
+            EXPECT_TRUE(covered) << "no operation of " << entryPoint.name;
+        }
+    }
+
     // A result a success path must give.
     static void Expect(bool ok) { EXPECT_TRUE(ok); }
 
@@ -186,6 +208,7 @@ TEST_F(LeakTest, SuccessPaths)
         {"nGetUser", [&] { Expect(natives::GetUser(J("owner"), 0) != nullptr); }},
         {"nGetGroup", [&] { Expect(natives::GetGroup(J("owner"), 0) != nullptr); }},
     };
+    ExpectEveryEntryPoint(operations);
     for (const Operation &operation : operations) {
         Repeat(operation);
     }
@@ -219,6 +242,8 @@ TEST_F(LeakTest, FailurePaths)
         {"nGetUser, no such user", [&] { natives::GetUser(nullptr, kNoSuchId); }, kIOException},
         {"nGetGroup, no such group", [&] { natives::GetGroup(nullptr, kNoSuchId); }, kIOException},
     };
+    // Once initialised, nInitStatic has no way to fail.
+    ExpectEveryEntryPoint(operations, {"nInitStatic"});
     for (const Operation &operation : operations) {
         Repeat(operation);
     }

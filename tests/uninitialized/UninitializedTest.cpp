@@ -1,77 +1,43 @@
 // Before nInitStatic every entry point only throws "Not initialized", without
-// looking at its arguments (they are all null or zero here).
+// looking at its arguments (they are all null or zero here), and returns its
+// neutral result. Every row of the table of entry points but nInitStatic, the
+// initialisation itself.
+#include "EntryPoints.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
+
+#include <cstring>
+#include <vector>
 
 namespace {
 
 using namespace jvmtest;
 
-class UninitializedTest : public JvmTest {
-protected:
-    void ExpectNotInitialized()
-    {
-        auto thrown = TakeException();
-        ASSERT_TRUE(thrown.has_value());
-        EXPECT_EQ("java.lang.IllegalStateException", thrown->className);
-        EXPECT_EQ("Not initialized", thrown->message);
-        EXPECT_EQ(INIT_NOT_RUN, g_InitRes);
+std::vector<EntryPoint> AllButInitialisation()
+{
+    std::vector<EntryPoint> rows;
+    for (const EntryPoint &entryPoint : kEntryPoints) {
+        if (std::strcmp(entryPoint.name, "nInitStatic") != 0) {
+            rows.push_back(entryPoint);
+        }
     }
-};
-
-TEST_F(UninitializedTest, GetFileInfo)
-{
-    EXPECT_EQ(nullptr, natives::GetFileInfo(nullptr, nullptr, 0));
-    ExpectNotInitialized();
+    return rows;
 }
 
-TEST_F(UninitializedTest, SetFileInfo)
+class UninitializedTest : public JvmTest, public ::testing::WithParamInterface<EntryPoint> {};
+
+TEST_P(UninitializedTest, ThrowsNotInitialized)
 {
-    natives::SetFileInfo(nullptr, 0, 0, 0, 0, 0);
-    ExpectNotInitialized();
+    EXPECT_TRUE(GetParam().call(env(), nullptr, nullptr, nullptr)) << "no neutral result";
+    auto thrown = TakeException();
+    ASSERT_TRUE(thrown.has_value());
+    EXPECT_EQ("java.lang.IllegalStateException", thrown->className);
+    EXPECT_EQ("Not initialized", thrown->message);
+    EXPECT_EQ(INIT_NOT_RUN, g_InitRes);
 }
 
-TEST_F(UninitializedTest, ReadSymbolicLink)
-{
-    EXPECT_EQ(nullptr, natives::ReadSymbolicLink(nullptr));
-    ExpectNotInitialized();
-}
-
-TEST_F(UninitializedTest, CreateSymbolicLink)
-{
-    natives::CreateSymbolicLink(nullptr, nullptr);
-    ExpectNotInitialized();
-}
-
-TEST_F(UninitializedTest, GetUser)
-{
-    EXPECT_EQ(nullptr, natives::GetUser(nullptr, 0));
-    ExpectNotInitialized();
-}
-
-TEST_F(UninitializedTest, GetGroup)
-{
-    EXPECT_EQ(nullptr, natives::GetGroup(nullptr, 0));
-    ExpectNotInitialized();
-}
-
-TEST_F(UninitializedTest, CopyFileCallback)
-{
-    EXPECT_EQ(0, natives::CopyFileCallback(nullptr, nullptr, 0, nullptr));
-    ExpectNotInitialized();
-}
-
-TEST_F(UninitializedTest, CompareByteByByte)
-{
-    EXPECT_FALSE(natives::CompareByteByByte(nullptr, nullptr, nullptr));
-    ExpectNotInitialized();
-}
-
-TEST_F(UninitializedTest, ListFileInfos)
-{
-    EXPECT_EQ(nullptr, natives::ListFileInfos(nullptr, 0, nullptr, 0));
-    ExpectNotInitialized();
-}
+INSTANTIATE_TEST_SUITE_P(EntryPoints, UninitializedTest, ::testing::ValuesIn(AllButInitialisation()),
+                         EntryPointName);
 
 } // namespace

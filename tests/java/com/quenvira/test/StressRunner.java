@@ -27,12 +27,13 @@ import org.eclipse.core.runtime.IProgressMonitor;
 /**
  * Load for the library: threads that each run rounds of mixed calls of every
  * native method at once, on a private tree per thread and on files shared by
- * all of them, checking every result against what the JDK itself sees.
+ * all of them, checking every result against what the JDK itself sees. A
+ * native method of {@link NativeMethod} that no round called is a failure too.
  * Failures are counted (the first few described), never thrown.
  */
 public final class StressRunner {
     /** Native calls made by every round, each counted as it is made. */
-    public static final int CALLS_PER_ROUND = 14;
+    public static final int CALLS_PER_ROUND = 15;
 
     private static final int MAX_REPORTED = 20;
     private static final int PRIVATE_FILES = 10;
@@ -54,6 +55,7 @@ public final class StressRunner {
 
     private final int run = RUNS.incrementAndGet();
     private final AtomicLong calls = new AtomicLong();
+    private final NativeMethod.Calls nativeCalls = new NativeMethod.Calls();
     private final AtomicLong failures = new AtomicLong();
     private final List<String> reported = new ArrayList<>();
 
@@ -100,6 +102,9 @@ public final class StressRunner {
         for (Thread worker : workers) {
             worker.join();
         }
+        for (NativeMethod method : runner.nativeCalls.missing()) {
+            runner.fail(method.methodName() + " never called");
+        }
         return runner;
     }
 
@@ -120,6 +125,12 @@ public final class StressRunner {
         if (reported.size() < MAX_REPORTED) {
             reported.add(Thread.currentThread().getName() + ": " + what);
         }
+    }
+
+    /** Counts a call of {@code method} about to be made. */
+    private void call(NativeMethod method) {
+        calls.incrementAndGet();
+        nativeCalls.made(method);
     }
 
     private void check(boolean condition, String what) {
@@ -158,14 +169,14 @@ public final class StressRunner {
         // The private tree, with or without a monitor and extended records.
         boolean withMonitor = round % 2 == 0;
         int mask = round % 2 == 1 ? EXTENDED : 0;
-        calls.incrementAndGet();
+        call(NativeMethod.LIST_FILE_INFOS);
         FileInfo[] own = BaseFileSystem.nListFileInfos(dir, mask, withMonitor ? monitor : null, LISTING_CHECK_INTERVAL);
         checkPrivateListing(own, mask, tree, where);
         check(monitor.cancelChecks == (withMonitor ? PRIVATE_ENTRIES / LISTING_CHECK_INTERVAL : 0),
                 where + "listing asked the monitor " + monitor.cancelChecks + " times");
 
         // The shared files, listed by all threads at once.
-        calls.incrementAndGet();
+        call(NativeMethod.LIST_FILE_INFOS);
         FileInfo[] common = BaseFileSystem.nListFileInfos(shared + "/", 0, null, 0);
         Map<String, Long> listed = new TreeMap<>();
         for (FileInfo info : common) {
@@ -180,7 +191,7 @@ public final class StressRunner {
         // Times and permissions set, then read back by the library and by the JDK.
         int fileIndex = round % PRIVATE_FILES;
         Path file = tree.resolve("f" + fileIndex);
-        calls.incrementAndGet();
+        call(NativeMethod.GET_FILE_INFO);
         FileInfo before = BaseFileSystem.nGetFileInfo(file.toString(), "f" + fileIndex, EXTENDED);
         check(before instanceof FileInfoEx && before.getSize() == fileIndex * 37L
                 && ((FileInfoEx) before).getOwner() == (Integer) Files.getAttribute(file, "unix:uid"),
@@ -188,10 +199,10 @@ public final class StressRunner {
         long modified = BASE_TIME + (index * 100_000L + round) * 1000;
         long accessed = modified + 86_400_000L;
         int mode = MODES[round % MODES.length];
-        calls.incrementAndGet();
+        call(NativeMethod.SET_FILE_INFO);
         BaseFileSystem.nSetFileInfo(file.toString(), TIME_BITS | BaseFileSystem.INFO_ATTRIBUTES, modified, accessed,
                 0, attributesOf(mode));
-        calls.incrementAndGet();
+        call(NativeMethod.GET_FILE_INFO);
         FileInfo after = BaseFileSystem.nGetFileInfo(file.toString(), "f" + fileIndex, BaseFileSystem.INFO_ACCESSED);
         check(after.getModified() == modified && ((FileInfoEx) after).getAccessed() == accessed,
                 where + "times read back " + after);
@@ -202,9 +213,9 @@ public final class StressRunner {
         // A link made and read back.
         Path link = tree.resolve("link");
         String target = "target-" + index + "-" + round + "/\u00e9\uD83D\uDE00";
-        calls.incrementAndGet();
+        call(NativeMethod.CREATE_SYMBOLIC_LINK);
         BaseFileSystem.nCreateSymbolicLink(link.toString(), target);
-        calls.incrementAndGet();
+        call(NativeMethod.READ_SYMBOLIC_LINK);
         String read = BaseFileSystem.nReadSymbolicLink(link.toString());
         check(target.equals(read), where + "link target " + read);
         check(Files.readSymbolicLink(link).toString().equals(target), where + "JDK's link target");
@@ -219,7 +230,7 @@ public final class StressRunner {
         }
         boolean exclusive = round % 4 == 0;
         boolean copyMonitor = round % 3 == 0;
-        calls.incrementAndGet();
+        call(NativeMethod.COPY_FILE_CALLBACK);
         long copied = BaseFileSystem.nCopyFileCallback(shared.resolve(name).toString(), copy.toString(),
                 exclusive ? BaseFileSystem.COPY_EXCLUSIVE : 0, copyMonitor ? monitor : null);
         check(copied == contents.length, where + "copied " + copied + " of " + name);
@@ -230,7 +241,7 @@ public final class StressRunner {
 
         monitor.cancelChecks = 0;
         boolean compareMonitor = round % 2 == 1;
-        calls.incrementAndGet();
+        call(NativeMethod.COMPARE_BYTE_BY_BYTE);
         boolean same = BaseFileSystem.nCompareByteByByte(shared.resolve(name).toString(), copy.toString(),
                 compareMonitor ? monitor : null);
         check(same, where + "copy of " + name + " compared different");
@@ -238,25 +249,29 @@ public final class StressRunner {
         check(monitor.cancelChecks == (compareMonitor ? blocks : 0),
                 where + "compare asked " + monitor.cancelChecks + " times for " + name);
         String other = contents.length > 0 ? name + ".diff" : copySources.get(copySources.size() - 1);
-        calls.incrementAndGet();
+        call(NativeMethod.COMPARE_BYTE_BY_BYTE);
         check(!BaseFileSystem.nCompareByteByByte(copy.toString(), shared.resolve(other).toString(), null),
                 where + name + " compared equal to " + other);
 
         // Failures reported as exceptions, also under load.
-        calls.incrementAndGet();
+        call(NativeMethod.COPY_FILE_CALLBACK);
         expectIOException(() -> BaseFileSystem.nCopyFileCallback(shared.resolve(name).toString(), copy.toString(),
                 BaseFileSystem.COPY_EXCLUSIVE, null), "Path already exists [17]", where + "exclusive copy");
         Files.delete(copy);
-        calls.incrementAndGet();
+        call(NativeMethod.GET_FILE_INFO);
         expectIOException(() -> BaseFileSystem.nGetFileInfo(tree.resolve("missing").toString(), "missing", 0),
                 "Path does not exist [2]", where + "missing file");
 
+        // Initialisation asked for again while the other threads work: it is done already.
+        call(NativeMethod.INIT_STATIC);
+        BaseFileSystem.nInitStatic();
+
         // User and group 0, each carrying its own owner object.
         Object owner = new Object();
-        calls.incrementAndGet();
+        call(NativeMethod.GET_USER);
         Principal user = BaseFileSystem.nGetUser(owner, 0);
         check(user.getOwner() == owner && userName.equals(user.getName()), where + "user " + user);
-        calls.incrementAndGet();
+        call(NativeMethod.GET_GROUP);
         Principal group = BaseFileSystem.nGetGroup(owner, 0);
         check(group.getOwner() == owner && groupName.equals(group.getName()), where + "group " + group);
     }

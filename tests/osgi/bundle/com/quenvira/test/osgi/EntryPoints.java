@@ -5,6 +5,7 @@ import com.quenvira.internal.io.BaseFileSystem;
 import com.quenvira.io.FileInfo;
 import com.quenvira.io.FileInfoEx;
 import com.quenvira.io.Principal;
+import com.quenvira.test.NativeMethod;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -28,7 +29,8 @@ import org.osgi.framework.FrameworkUtil;
 /**
  * Every entry point of {@link BaseFileSystem} called from a bundle, with
  * Eclipse's own {@link NullProgressMonitor} and {@link SubMonitor}, each result
- * checked. The report has one line per check ("ok: ..." or "FAILED: ..."),
+ * checked, and each ticked off in a {@link NativeMethod.Calls}, which must
+ * name none never called. The report has one line per check ("ok: ..." or "FAILED: ..."),
  * then one "mapped: PATH" line per libbasefs.so file this process has mapped.
  */
 final class EntryPoints {
@@ -38,11 +40,13 @@ final class EntryPoints {
     private static final String LIBRARY_FILE = "libbasefs.so";
 
     private final List<String> report = new ArrayList<>();
+    private final NativeMethod.Calls calls = new NativeMethod.Calls();
 
     String run() throws IOException {
         Path dir = Files.createTempDirectory("basefs-osgi-files-");
         try {
             classesComeFromTheirBundles();
+            calls.made(NativeMethod.INIT_STATIC);
             BaseFileSystem.nInitStatic();
             check("nInitStatic", true);
             fileInfo(dir);
@@ -52,6 +56,10 @@ final class EntryPoints {
             copy(dir);
             compare(dir);
             principals(dir);
+            check("every native method called (missing: " + calls.missing() + ")", calls.missing().isEmpty());
+            String mismatches = NativeMethod.mismatches();
+            check("the table of native methods matches BaseFileSystem"
+                    + (mismatches.isEmpty() ? "" : ": " + mismatches), mismatches.isEmpty());
         } catch (Throwable e) {
             // The checks that ran stay in the report; the cause ends it.
             check("no exception: " + e, false);
@@ -86,6 +94,7 @@ final class EntryPoints {
     private void fileInfo(Path dir) throws IOException {
         Path file = Files.write(dir.resolve(".hidden.txt"), "hello".getBytes());
         String name = ".hidden.txt";
+        calls.made(NativeMethod.GET_FILE_INFO);
         FileInfo info = BaseFileSystem.nGetFileInfo(file.toString(), name, 0);
         check("nGetFileInfo: size, name object, hidden", info.getClass() == FileInfo.class && info.getSize() == 5
                 && info.getName() == name && info.isHidden() && !info.isDirectory());
@@ -108,6 +117,7 @@ final class EntryPoints {
         for (int i = 0; i < ENTRIES; i++) {
             names.add(Files.createFile(listed.resolve("entry-" + i)).getFileName().toString());
         }
+        calls.made(NativeMethod.LIST_FILE_INFOS);
         FileInfo[] plain = BaseFileSystem.nListFileInfos(listed.toString(), 0, null, 0);
         check("nListFileInfos without a monitor: every entry", namesOf(plain).equals(names));
         FileInfo[] withNull = BaseFileSystem.nListFileInfos(listed + "/", 0, new NullProgressMonitor(), 1);
@@ -141,6 +151,7 @@ final class EntryPoints {
         Path file = Files.createFile(dir.resolve("times"));
         long modified = 1_000_000_000_000L;
         int ownerReadWrite = FileInfo.ATTR_OWNER_READ | FileInfo.ATTR_OWNER_WRITE;
+        calls.made(NativeMethod.SET_FILE_INFO);
         BaseFileSystem.nSetFileInfo(file.toString(), BaseFileSystem.INFO_MODIFIED | BaseFileSystem.INFO_ATTRIBUTES,
                 modified, 0, 0, ownerReadWrite);
         FileTime actual = Files.getLastModifiedTime(file);
@@ -151,8 +162,10 @@ final class EntryPoints {
 
     private void symbolicLinks(Path dir) throws IOException {
         String link = dir.resolve("link").toString();
+        calls.made(NativeMethod.CREATE_SYMBOLIC_LINK);
         BaseFileSystem.nCreateSymbolicLink(link, "some/target");
         check("nCreateSymbolicLink", Files.isSymbolicLink(Paths.get(link)));
+        calls.made(NativeMethod.READ_SYMBOLIC_LINK);
         check("nReadSymbolicLink", "some/target".equals(BaseFileSystem.nReadSymbolicLink(link)));
     }
 
@@ -186,6 +199,7 @@ final class EntryPoints {
         Path source = Files.write(dir.resolve("source"), data);
         Path copy = dir.resolve("copy");
         CopyProgress progress = new CopyProgress(new NullProgressMonitor(), -1);
+        calls.made(NativeMethod.COPY_FILE_CALLBACK);
         long copied = BaseFileSystem.nCopyFileCallback(source.toString(), copy.toString(),
                 BaseFileSystem.COPY_EXCLUSIVE, progress);
         check("nCopyFileCallback with an ISyncProgressMonitor: " + copied + " bytes, " + progress.steps + " steps",
@@ -206,6 +220,7 @@ final class EntryPoints {
     private void compare(Path dir) throws IOException {
         String source = dir.resolve("source").toString();
         String copy = dir.resolve("copy").toString();
+        calls.made(NativeMethod.COMPARE_BYTE_BY_BYTE);
         check("nCompareByteByByte of identical files, NullProgressMonitor",
                 BaseFileSystem.nCompareByteByByte(source, copy, new NullProgressMonitor()));
         check("nCompareByteByByte of identical files, SubMonitor",
@@ -224,8 +239,10 @@ final class EntryPoints {
         String user = Files.getOwner(dir).getName();
         String group = Files.readAttributes(dir, PosixFileAttributes.class).group().getName();
         Object owner = new Object();
+        calls.made(NativeMethod.GET_USER);
         Principal u = BaseFileSystem.nGetUser(owner, uid);
         check("nGetUser " + uid + ": " + u.getName(), u.getOwner() == owner && user.equals(u.getName()));
+        calls.made(NativeMethod.GET_GROUP);
         Principal g = BaseFileSystem.nGetGroup(owner, gid);
         check("nGetGroup " + gid + ": " + g.getName(), g.getOwner() == owner && group.equals(g.getName()));
     }

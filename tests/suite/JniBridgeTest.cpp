@@ -1,8 +1,11 @@
-// A monitor of the wrong class. The typed Java declarations keep such a call
-// from compiling, so these tests call the exported entry points directly, as
-// native code or reflection-free bytecode could. The library must refuse the
-// object before it touches any file: calling the cached interface method on it
-// is a fatal error under -Xcheck:jni and undefined behaviour without.
+// The monitor check of the prologue every entry point starts with: a monitor
+// of the wrong class, and the null checks of the paths before it. The typed
+// Java declarations keep such a call from compiling, so these tests call the
+// exported entry points directly, as native code or reflection-free bytecode
+// could. The library must refuse the object before it touches any file:
+// calling the cached interface method on it is a fatal error under
+// -Xcheck:jni and undefined behaviour without. (The path conversions are
+// JniBridgePathsTest's.)
 #include "JvmHarness.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
@@ -95,7 +98,7 @@ jobject ProgressOnlyMonitor(JNIEnv *env)
                       "()Lcom/quenvira/interfaces/ISyncProgressMonitor;");
 }
 
-class MonitorCheckTest : public JvmTest {
+class JniBridgeTest : public JvmTest {
 protected:
     void SetUp() override
     {
@@ -139,7 +142,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(MonitorCheckTest, ListingRefusesAnObjectThatIsNoCancelCheck)
+TEST_F(JniBridgeTest, ListingRefusesAnObjectThatIsNoCancelCheck)
 {
     std::vector<WrongMonitor> wrong(std::begin(kNotAMonitor), std::end(kNotAMonitor));
     wrong.push_back({"an ISyncProgressMonitor", ProgressOnlyMonitor});
@@ -152,7 +155,7 @@ TEST_F(MonitorCheckTest, ListingRefusesAnObjectThatIsNoCancelCheck)
     }
 }
 
-TEST_F(MonitorCheckTest, CopyRefusesAnObjectThatIsNoProgressMonitor)
+TEST_F(JniBridgeTest, CopyRefusesAnObjectThatIsNoProgressMonitor)
 {
     std::vector<WrongMonitor> wrong(std::begin(kNotAMonitor), std::end(kNotAMonitor));
     wrong.push_back({"an IProgressMonitor", CancelOnlyMonitor});
@@ -166,7 +169,7 @@ TEST_F(MonitorCheckTest, CopyRefusesAnObjectThatIsNoProgressMonitor)
     }
 }
 
-TEST_F(MonitorCheckTest, ComparisonRefusesAnObjectThatIsNoCancelCheck)
+TEST_F(JniBridgeTest, ComparisonRefusesAnObjectThatIsNoCancelCheck)
 {
     std::vector<WrongMonitor> wrong(std::begin(kNotAMonitor), std::end(kNotAMonitor));
     wrong.push_back({"an ISyncProgressMonitor", ProgressOnlyMonitor});
@@ -181,7 +184,7 @@ TEST_F(MonitorCheckTest, ComparisonRefusesAnObjectThatIsNoCancelCheck)
 
 // The same calls with a monitor of the right kind open their files (so the
 // watch above can see it) and ask the monitor.
-TEST_F(MonitorCheckTest, MonitorsOfTheRightKindAreUsed)
+TEST_F(JniBridgeTest, MonitorsOfTheRightKindAreUsed)
 {
     OpenWatch watch(dir_.path());
     jobject cancelCheck = CancelOnlyMonitor(env());
@@ -211,7 +214,7 @@ TEST_F(MonitorCheckTest, MonitorsOfTheRightKindAreUsed)
 }
 
 // The null tests of the paths come first, as for every other argument.
-TEST_F(MonitorCheckTest, NullPathsAreReportedBeforeTheMonitor)
+TEST_F(JniBridgeTest, NullPathsAreReportedBeforeTheMonitor)
 {
     jobject wrong = env()->NewStringUTF("not a monitor");
     struct Case {

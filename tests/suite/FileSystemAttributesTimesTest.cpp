@@ -1,14 +1,23 @@
 // The exported conversions between Java time and timeval / timespec: division
 // truncating toward zero, the 32-bit truncation of timeSpecToTimeVal, and the
-// double-precision arithmetic, high-half flag and clamping of timeSpecToJavaTime.
-#include <gtest/gtest.h>
+// double-precision arithmetic, high-half flag and clamping of timeSpecToJavaTime;
+// and times past the range of Java milliseconds read from a real file system.
+#include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace {
+
+using namespace jvmtest;
 
 constexpr jlong kMaxJlong = std::numeric_limits<jlong>::max();
 constexpr jlong kMinJlong = std::numeric_limits<jlong>::min();
@@ -114,5 +123,77 @@ INSTANTIATE_TEST_SUITE_P(
         TimeSpecToJavaTimeCase{-(int64_t{3} << 32), 0, 1, 0},
         // Any other flag value leaves the fields whole.
         TimeSpecToJavaTimeCase{5, 250000000, 2, 5250}, TimeSpecToJavaTimeCase{5, 250000000, 0xFF, 5250}));
+
+class FarTimesTest : public JvmTest {
+protected:
+    // nGetFileInfo, expecting success.
+    Record Info(const std::string &path, const char *name, jint mask)
+    {
+        jobject info = natives::GetFileInfo(JStr(path.c_str()), JStr(name), mask);
+        auto thrown = TakeException();
+        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
+        EXPECT_NE(nullptr, info);
+        return info != nullptr ? ReadRecord(info) : Record{};
+    }
+
+    static void SetTimes(const std::string &path, time_t accessed, time_t modified, long nanos)
+    {
+        struct timespec times[2] = {{accessed, nanos}, {modified, nanos}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
+    }
+
+    TempDir dir_;
+};
+
+// tmpfs keeps 64-bit seconds, so it holds times beyond the range of Java
+// milliseconds; ext4 would clamp them to the year 2446.
+TEST_F(FarTimesTest, SaturateInRecordsAndListings)
+{
+    const std::string mountPoint = dir_ / "tmpfs";
+    ASSERT_EQ(0, mkdir(mountPoint.c_str(), 0700));
+    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount(path.c_str()); }
+    } unmount{mountPoint};
+
+    constexpr jlong kMax = std::numeric_limits<jlong>::max();
+    constexpr jlong kMin = std::numeric_limits<jlong>::min();
+    constexpr time_t kLastWholeSecond = kMax / 1000;
+    struct Case {
+        time_t seconds;
+        jlong expected;
+    } cases[] = {
+        {9300000000000000, kMax},             // touch -d @9300000000000000
+        {kLastWholeSecond, kLastWholeSecond * 1000},
+        {kLastWholeSecond + 1, kMax},
+        {-kLastWholeSecond, -kLastWholeSecond * 1000},
+        {-kLastWholeSecond - 1, kMin},        // what setting Long.MIN_VALUE stores
+        {std::numeric_limits<time_t>::min() / 2, kMin},
+    };
+    const std::string path = dir_.WriteFile("tmpfs/f", "");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.seconds);
+        SetTimes(path, c.seconds, c.seconds, 0);
+        Record record = Info(path, "f", INFO_ACCESSED);
+        EXPECT_EQ(c.expected, record.modified);
+        EXPECT_EQ(c.expected, record.accessed);
+
+        jobjectArray listing = natives::ListFileInfos(JStr((mountPoint + "/").c_str()), INFO_ACCESSED, nullptr, 0);
+        ASSERT_NE(nullptr, listing);
+        ASSERT_EQ(1, env()->GetArrayLength(listing));
+        Record listed = ReadRecord(env()->GetObjectArrayElement(listing, 0));
+        EXPECT_EQ(c.expected, listed.modified);
+        EXPECT_EQ(c.expected, listed.accessed);
+    }
+
+    // The round trip through the library itself: Long.MIN_VALUE is stored as
+    // one second further back with a positive fraction, and reads back as itself.
+    natives::SetFileInfo(JStr(path.c_str()), INFO_MODIFIED, kMin, 0, 0, 0);
+    ExpectNoException();
+    EXPECT_EQ(kMin, Info(path, "f", 0).modified);
+}
 
 } // namespace

@@ -1,5 +1,6 @@
 // Byte-by-byte comparison: block boundaries, lengths, the monitor asked after
-// every compared block, read errors and a failed buffer allocation (injected by
+// every compared block, read errors (of a directory, and injected into each
+// read by standing in for fread) and a failed buffer allocation (injected by
 // standing in for malloc).
 #include "CLibraryFaults.h"
 #include "FileSystemCompare.h"
@@ -8,6 +9,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstddef>
 
 namespace {
@@ -33,7 +35,7 @@ std::string WithLastByteChanged(std::string contents)
     return contents;
 }
 
-class CompareTest : public JvmTest {
+class FileSystemCompareTest : public JvmTest {
 protected:
     jboolean Compare(const std::string &file1, const std::string &file2, jobject monitor)
     {
@@ -51,7 +53,7 @@ struct ContentCase {
     int monitorCalls;  // blocks compared before the answer
 };
 
-class CompareContentTest : public CompareTest, public ::testing::WithParamInterface<ContentCase> {};
+class CompareContentTest : public FileSystemCompareTest, public ::testing::WithParamInterface<ContentCase> {};
 
 TEST_P(CompareContentTest, AnswerAndBlocksCompared)
 {
@@ -84,14 +86,14 @@ INSTANTIATE_TEST_SUITE_P(
                     1}),
     [](const ::testing::TestParamInfo<ContentCase> &info) { return info.param.name; });
 
-TEST_F(CompareTest, FileWithItself)
+TEST_F(FileSystemCompareTest, FileWithItself)
 {
     std::string file = dir_.WriteFile("file", Pattern(3 * kBlock + 17));
     EXPECT_TRUE(Compare(file, file, nullptr));
     EXPECT_FALSE(TakeException().has_value());
 }
 
-TEST_F(CompareTest, CancellationAnswersFalseWithoutException)
+TEST_F(FileSystemCompareTest, CancellationAnswersFalseWithoutException)
 {
     std::string file1 = dir_.WriteFile("file1", Pattern(3 * kBlock));
     std::string file2 = dir_.WriteFile("file2", Pattern(3 * kBlock));
@@ -106,7 +108,7 @@ TEST_F(CompareTest, CancellationAnswersFalseWithoutException)
     EXPECT_FALSE(TakeException().has_value());
 }
 
-TEST_F(CompareTest, MonitorThatThrowsEndsTheComparison)
+TEST_F(FileSystemCompareTest, MonitorThatThrowsEndsTheComparison)
 {
     std::string file = dir_.WriteFile("file", Pattern(2 * kBlock));
     jobject monitor = NewScriptedMonitor(0, 2);
@@ -115,7 +117,7 @@ TEST_F(CompareTest, MonitorThatThrowsEndsTheComparison)
     EXPECT_EQ(2, MonitorCalls(monitor));
 }
 
-TEST_F(CompareTest, MissingFileInEitherPosition)
+TEST_F(FileSystemCompareTest, MissingFileInEitherPosition)
 {
     std::string file = dir_.WriteFile("file", "x");
     std::string missing = dir_ / "missing";
@@ -127,33 +129,56 @@ TEST_F(CompareTest, MissingFileInEitherPosition)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CompareTest, ReadErrorInEitherPosition)
+TEST_F(FileSystemCompareTest, ReadErrorInEitherPosition)
 {
     // A directory opens as a stream, and its first read fails with EISDIR,
-    // a number the error table has no description for.
+    // a number the error table has no description for. An injected error can
+    // fail any read: of two equal files of one full and one short block, the
+    // reads alternate between file 1 and file 2.
     std::string directory = dir_ / "directory";
     ASSERT_EQ(0, mkdir(directory.c_str(), 0755));
     std::string empty = dir_.WriteFile("empty", "");
     std::string full = dir_.WriteFile("full", Pattern(kBlock));
+    const std::string contents = Pattern(kBlock + kBlock / 2);
+    std::string one = dir_.WriteFile("one", contents);
+    std::string two = dir_.WriteFile("two", contents);
     const int descriptors = OpenDescriptorCount();
 
     struct Case {
         const char *name;
         const std::string &file1;
         const std::string &file2;
-    } cases[] = {{"file1", directory, full}, {"file2 after a short block", empty, directory},
-                 {"file2 after a full block", full, directory}};
+        int failingRead; // the read injected to fail (1-based), or 0
+        const char *message;
+        int monitorCalls; // blocks compared before the error
+    } cases[] = {
+        {"file1 a directory", directory, full, 0, "Unknown [21]", 0},
+        {"file2 a directory, after a short block", empty, directory, 0, "Unknown [21]", 0},
+        {"file2 a directory, after a full block", full, directory, 0, "Unknown [21]", 0},
+        {"both the same directory", directory, directory, 0, "Unknown [21]", 0},
+        {"file 1, full block", one, two, 1, "An I/O error occurred [5]", 0},
+        {"file 2, full block", one, two, 2, "An I/O error occurred [5]", 0},
+        {"file 1, short block", one, two, 3, "An I/O error occurred [5]", 1},
+        {"file 2, short block", one, two, 4, "An I/O error occurred [5]", 1},
+    };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         jobject monitor = NewScriptedMonitor();
-        EXPECT_FALSE(Compare(c.file1, c.file2, monitor));
-        ExpectException("java.io.IOException", "Unknown [21]");
-        EXPECT_EQ(0, MonitorCalls(monitor));
+        {
+            faults::FailCCall fault(faults::CFunction::kFread, c.failingRead, EIO);
+            EXPECT_FALSE(Compare(c.file1, c.file2, monitor));
+            if (c.failingRead != 0) {
+                EXPECT_EQ(c.failingRead, fault.calls()); // nothing read after the error
+            }
+        }
+        ExpectException("java.io.IOException", c.message);
+        EXPECT_EQ(c.monitorCalls, MonitorCalls(monitor));
+        EXPECT_EQ(descriptors, OpenDescriptorCount());
     }
-    EXPECT_EQ(descriptors, OpenDescriptorCount());
+    EXPECT_TRUE(Compare(one, two, nullptr));
 }
 
-TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
+TEST_F(FileSystemCompareTest, FailedAllocationBeforeAnyFileIsOpened)
 {
     // Missing files: had either been opened first, its error would be thrown instead.
     faults::FailAllocation fault(kCompareBufferSize);
@@ -162,7 +187,7 @@ TEST_F(CompareTest, FailedAllocationBeforeAnyFileIsOpened)
     EXPECT_TRUE(fault.fired()) << "the comparison made no allocation of its buffers' size";
 }
 
-TEST_F(CompareTest, NullPaths)
+TEST_F(FileSystemCompareTest, NullPaths)
 {
     EXPECT_FALSE(natives::CompareByteByByte(nullptr, JStr("/x"), nullptr));
     ExpectException("java.lang.NullPointerException", "file1");

@@ -1,7 +1,10 @@
 // User and group names by numeric ID: the names and owner of the result, IDs
 // without an entry, negative IDs, lookup errors and the growing buffer (by
-// interposing getpwuid_r and getgrgid_r), and lookups from many threads at once.
+// interposing getpwuid_r and getgrgid_r), the name or the result that cannot
+// be made (JniFaults.h), and lookups from many threads at once.
 #include "CLibraryFaults.h"
+#include "EntryPoints.h"
+#include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include <grp.h>
@@ -92,18 +95,19 @@ std::string PrincipalName(jobject principal, JNIEnv *env = Env())
 struct Kind {
     const char *label;
     jobject (*lookUp)(jobject owner, jint id, JNIEnv *env);
+    jobject (*lookUpDirectly)(jobject owner, jint id, JNIEnv *env); // the result along with an exception
     std::optional<std::string> (*systemName)(uint32_t id);
     LookupScript *script;
     int sysconfName;
     const char *noEntryMessage;
 };
 
-const Kind kUser{"User", natives::GetUser, SystemUserName, &g_userScript, _SC_GETPW_R_SIZE_MAX,
+const Kind kUser{"User", natives::GetUser, direct::GetUser, SystemUserName, &g_userScript, _SC_GETPW_R_SIZE_MAX,
                  "User does not exist"};
-const Kind kGroup{"Group", natives::GetGroup, SystemGroupName, &g_groupScript, _SC_GETGR_R_SIZE_MAX,
-                  "Group does not exist"};
+const Kind kGroup{"Group", natives::GetGroup, direct::GetGroup, SystemGroupName, &g_groupScript,
+                  _SC_GETGR_R_SIZE_MAX, "Group does not exist"};
 
-class PrincipalTest : public JvmTest, public ::testing::WithParamInterface<Kind> {
+class SystemPrincipalTest : public JvmTest, public ::testing::WithParamInterface<Kind> {
 protected:
     void TearDown() override
     {
@@ -128,7 +132,7 @@ protected:
     }
 };
 
-TEST_P(PrincipalTest, IdZeroGivesTheAccountNameAndTheCallersOwner)
+TEST_P(SystemPrincipalTest, IdZeroGivesTheAccountNameAndTheCallersOwner)
 {
     std::optional<std::string> expected = kind().systemName(0);
     ASSERT_TRUE(expected.has_value());
@@ -144,7 +148,7 @@ TEST_P(PrincipalTest, IdZeroGivesTheAccountNameAndTheCallersOwner)
     }
 }
 
-TEST_P(PrincipalTest, IdWithoutEntryGivesTheExactMessageForTheUnsignedId)
+TEST_P(SystemPrincipalTest, IdWithoutEntryGivesTheExactMessageForTheUnsignedId)
 {
     // A positive ID without an entry, and negative IDs, which stand for the
     // largest unsigned IDs; none of them has an entry here.
@@ -172,13 +176,14 @@ TEST_P(PrincipalTest, IdWithoutEntryGivesTheExactMessageForTheUnsignedId)
     }
 }
 
-TEST_P(PrincipalTest, LookupErrorGivesTheErrorTableMessage)
+TEST_P(SystemPrincipalTest, LookupErrorGivesTheErrorTableMessage)
 {
     const struct {
         int error;
         const char *message;
     } cases[] = {
         {EIO, "An I/O error occurred [5]"},
+        {EMFILE, "The maximum number of files was open already in the calling process [24]"},
         {ENOMEM, "No kernel memory [12]"},
         {EACCES, "No permissions [13]"},
         // A name service that reports a missing entry as an error is not guessed at.
@@ -192,7 +197,7 @@ TEST_P(PrincipalTest, LookupErrorGivesTheErrorTableMessage)
     }
 }
 
-TEST_P(PrincipalTest, BufferGrowsOnErangeUntilTheEntryFits)
+TEST_P(SystemPrincipalTest, BufferGrowsOnErangeUntilTheEntryFits)
 {
     std::optional<std::string> expected = kind().systemName(0);
     ASSERT_TRUE(expected.has_value());
@@ -210,7 +215,7 @@ TEST_P(PrincipalTest, BufferGrowsOnErangeUntilTheEntryFits)
     }
 }
 
-TEST_P(PrincipalTest, BufferStopsGrowingAtItsBound)
+TEST_P(SystemPrincipalTest, BufferStopsGrowingAtItsBound)
 {
     kind().script->Arm(INT_MAX, ERANGE);
     EXPECT_EQ("Unknown [34]", Failure(0));
@@ -224,7 +229,23 @@ TEST_P(PrincipalTest, BufferStopsGrowingAtItsBound)
     EXPECT_EQ(kMaxBufferSize, calls.back().bufferSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(UserAndGroup, PrincipalTest, ::testing::Values(kUser, kGroup),
+// The name is made with NewString, the Principal with NewObject (through NewObjectV).
+TEST_P(SystemPrincipalTest, MakingTheResultFailingThrowsTheJvmsError)
+{
+    const int descriptors = OpenDescriptorCount();
+    for (const faults::JniFunction function : {faults::JniFunction::kNewString, faults::JniFunction::kNewObjectV}) {
+        SCOPED_TRACE(faults::NameOf(function));
+        {
+            faults::FailJniCall fault(function, 1);
+            EXPECT_EQ(nullptr, kind().lookUpDirectly(JStr("owner"), 0, env()));
+            EXPECT_TRUE(fault.fired());
+        }
+        ExpectException("java.lang.OutOfMemoryError", faults::kInjectedMessage);
+    }
+    EXPECT_EQ(descriptors, OpenDescriptorCount()) << "descriptors left open";
+}
+
+INSTANTIATE_TEST_SUITE_P(UserAndGroup, SystemPrincipalTest, ::testing::Values(kUser, kGroup),
                          [](const ::testing::TestParamInfo<Kind> &info) { return info.param.label; });
 
 // What one lookup thread saw.
@@ -283,9 +304,9 @@ void LookUpFromThread(int index, const std::vector<std::pair<uint32_t, std::stri
     Vm()->DetachCurrentThread();
 }
 
-class PrincipalThreadsTest : public JvmTest {};
+class SystemPrincipalThreadsTest : public JvmTest {};
 
-TEST_F(PrincipalThreadsTest, ConcurrentLookupsEachGetTheirOwnName)
+TEST_F(SystemPrincipalThreadsTest, ConcurrentLookupsEachGetTheirOwnName)
 {
     std::map<uint32_t, std::string> userMap = ExistingIds(SystemUserName);
     std::map<uint32_t, std::string> groupMap = ExistingIds(SystemGroupName);

@@ -1,6 +1,9 @@
 // Reading and creating symbolic links: target texts of every length the kernel
 // allows, links whose lstat size is not their length (/proc, a link replaced
-// between lstat and readlink), the 32768-byte limit, and the failures.
+// between lstat and readlink), the 32768-byte limit, and the failures, a
+// target that cannot be made into a string among them.
+#include "EntryPoints.h"
+#include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -49,7 +52,7 @@ constexpr size_t kLinkLimit = 32768;
 // Linux keeps link targets below PATH_MAX.
 constexpr size_t kLongestKernelTarget = 4095;
 
-class SymbolicLinkTest : public JvmTest {
+class FileSystemAttributesLinksTest : public JvmTest {
 protected:
     void TearDown() override
     {
@@ -107,7 +110,7 @@ std::string TargetOfLength(size_t length)
     return target;
 }
 
-TEST_F(SymbolicLinkTest, ReadsTheTargetText)
+TEST_F(FileSystemAttributesLinksTest, ReadsTheTargetText)
 {
     const std::string targets[] = {
         "t", "../up/./down", "/absolute/path", "with space", "\xC3\xBC\xE2\x82\xAC" /* u-umlaut, euro */,
@@ -121,7 +124,7 @@ TEST_F(SymbolicLinkTest, ReadsTheTargetText)
     }
 }
 
-TEST_F(SymbolicLinkTest, ProcLinksReadAsTheKernelReportsThem)
+TEST_F(FileSystemAttributesLinksTest, ProcLinksReadAsTheKernelReportsThem)
 {
     // lstat reports 0 or 64 for these, whatever the target's length.
     int fd = open(dir_.WriteFile("open-file", "x").c_str(), O_RDONLY | O_CLOEXEC);
@@ -134,7 +137,7 @@ TEST_F(SymbolicLinkTest, ProcLinksReadAsTheKernelReportsThem)
     close(fd);
 }
 
-TEST_F(SymbolicLinkTest, LinkReplacedBeforeReadlinkIsReadAsItIsThen)
+TEST_F(FileSystemAttributesLinksTest, LinkReplacedBeforeReadlinkIsReadAsItIsThen)
 {
     // lstat sees the first target; readlink the second, longer or shorter one.
     const std::pair<std::string, std::string> changes[] = {{"ab", TargetOfLength(300)},
@@ -157,7 +160,7 @@ TEST_F(SymbolicLinkTest, LinkReplacedBeforeReadlinkIsReadAsItIsThen)
     }
 }
 
-TEST_F(SymbolicLinkTest, TargetsAreAcceptedUpToTheLimit)
+TEST_F(FileSystemAttributesLinksTest, TargetsAreAcceptedUpToTheLimit)
 {
     // No file system lets a real target reach the limit, so readlink reports one.
     std::string link = dir_ / "link";
@@ -184,7 +187,7 @@ struct NotALinkCase {
     const char *message;
 };
 
-class NotALinkTest : public SymbolicLinkTest, public ::testing::WithParamInterface<NotALinkCase> {};
+class NotALinkTest : public FileSystemAttributesLinksTest, public ::testing::WithParamInterface<NotALinkCase> {};
 
 TEST_P(NotALinkTest, RegularFileIsRefusedBySizeFirst)
 {
@@ -200,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, NotALinkTest,
                                            NotALinkCase{kLinkLimit + 1, "Link size is too big"},
                                            NotALinkCase{40000, "Link size is too big"}));
 
-TEST_F(SymbolicLinkTest, ReadFailures)
+TEST_F(FileSystemAttributesLinksTest, ReadFailures)
 {
     std::string file = dir_.WriteFile("file", "x");
     const std::pair<std::string, const char *> cases[] = {
@@ -218,7 +221,22 @@ TEST_F(SymbolicLinkTest, ReadFailures)
     EXPECT_EQ("path", thrown.message);
 }
 
-TEST_F(SymbolicLinkTest, CreatesALinkWithTheTextAsGiven)
+TEST_F(FileSystemAttributesLinksTest, TargetThatCannotBeMadeIntoAString)
+{
+    const std::string link = dir_ / "link";
+    ASSERT_EQ(0, symlink("file", link.c_str()));
+    jstring linkPath = JStr(link.c_str());
+    const int descriptors = OpenDescriptorCount();
+    {
+        faults::FailJniCall fault(faults::JniFunction::kNewString, 1);
+        EXPECT_EQ(nullptr, direct::ReadSymbolicLink(linkPath));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectException("java.lang.OutOfMemoryError", faults::kInjectedMessage);
+    EXPECT_EQ(descriptors, OpenDescriptorCount()) << "descriptors left open";
+}
+
+TEST_F(FileSystemAttributesLinksTest, CreatesALinkWithTheTextAsGiven)
 {
     // The target is not examined: it need not exist.
     std::string link = dir_ / "link";
@@ -231,7 +249,7 @@ TEST_F(SymbolicLinkTest, CreatesALinkWithTheTextAsGiven)
     EXPECT_EQ("does/not/../exist", Read(link));
 }
 
-TEST_F(SymbolicLinkTest, CreateFailures)
+TEST_F(FileSystemAttributesLinksTest, CreateFailures)
 {
     std::string existing = dir_.WriteFile("existing", "x");
     const std::pair<std::string, const char *> cases[] = {
@@ -247,7 +265,7 @@ TEST_F(SymbolicLinkTest, CreateFailures)
     EXPECT_EQ("x", ReadFileContents(existing));
 }
 
-TEST_F(SymbolicLinkTest, CreateNullArgumentsInOrder)
+TEST_F(FileSystemAttributesLinksTest, CreateNullArgumentsInOrder)
 {
     std::string link = dir_ / "link";
     const std::tuple<jstring, jstring, const char *> cases[] = {

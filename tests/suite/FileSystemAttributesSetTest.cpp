@@ -1,6 +1,7 @@
-// Setting times and permissions on real files: which values the info mask
-// selects, times of a link itself, times before the epoch, the permission map
-// in both directions, and the order of effects when a step fails.
+// Setting times and permissions on real files (nSetFileInfo): which values the
+// info mask selects, every bit of it set, times of a link itself, times before
+// the epoch, permissions through a link, and the order of effects when a step
+// fails. The permission map itself is FileRecordsTest's.
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -45,7 +46,7 @@ constexpr jint kBothTimes = INFO_MODIFIED | INFO_ACCESSED;
 constexpr jint kOwnerReadWrite = ATTR_OWNER_READ | ATTR_OWNER_WRITE;
 constexpr jint kAllPermissionBits = 0x0FFF0000;
 
-class SetFileInfoTest : public JvmTest {
+class FileSystemAttributesSetTest : public JvmTest {
 protected:
     void TearDown() override
     {
@@ -90,7 +91,7 @@ void ExpectTime(struct timespec expected, struct timespec actual, const char *wh
     EXPECT_EQ(expected.tv_nsec, actual.tv_nsec) << which;
 }
 
-TEST_F(SetFileInfoTest, BothTimesSetFromTheArguments)
+TEST_F(FileSystemAttributesSetTest, BothTimesSetFromTheArguments)
 {
     std::string path = dir_.WriteFile("f", "x");
     ExpectSet(path, kBothTimes, 1600000000123, 1500000000456);
@@ -99,7 +100,7 @@ TEST_F(SetFileInfoTest, BothTimesSetFromTheArguments)
     ExpectTime({1500000000, 456000000}, st.st_atim, "accessed");
 }
 
-TEST_F(SetFileInfoTest, OneTimeKeepsTheOtherAtItsWholeSecond)
+TEST_F(FileSystemAttributesSetTest, OneTimeKeepsTheOtherAtItsWholeSecond)
 {
     constexpr struct timespec kOldAccess = {1500000000, 700000000};
     constexpr struct timespec kOldModify = {1400000000, 300000000};
@@ -123,7 +124,7 @@ struct PreEpochCase {
     struct timespec expected;
 };
 
-class PreEpochTimeTest : public SetFileInfoTest, public ::testing::WithParamInterface<PreEpochCase> {};
+class PreEpochTimeTest : public FileSystemAttributesSetTest, public ::testing::WithParamInterface<PreEpochCase> {};
 
 TEST_P(PreEpochTimeTest, IsSetExactly)
 {
@@ -140,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PreEpochCase{-1000, {-1, 0}}, PreEpochCase{-1001, {-2, 999000000}},
                       PreEpochCase{-86400500, {-86401, 500000000}}));
 
-TEST_F(SetFileInfoTest, MissingFileFailsWhenSettingTimes)
+TEST_F(FileSystemAttributesSetTest, MissingFileFailsWhenSettingTimes)
 {
     for (jint mask : {kBothTimes, kBothTimes | INFO_ATTRIBUTES, kModified, kAccessed}) {
         auto thrown = Set(dir_ / "missing", mask, 1000, 1000);
@@ -150,7 +151,7 @@ TEST_F(SetFileInfoTest, MissingFileFailsWhenSettingTimes)
     }
 }
 
-TEST_F(SetFileInfoTest, LinkTimesLeaveTheTargetAlone)
+TEST_F(FileSystemAttributesSetTest, LinkTimesLeaveTheTargetAlone)
 {
     std::string target = dir_.WriteFile("target", "x");
     SetTimes(target, {1000000000, 0}, {1100000000, 0});
@@ -166,7 +167,7 @@ TEST_F(SetFileInfoTest, LinkTimesLeaveTheTargetAlone)
     ExpectTime({1000000000, 0}, st.st_atim, "target accessed");
 }
 
-TEST_F(SetFileInfoTest, FailureSettingTimesLeavesPermissionsAlone)
+TEST_F(FileSystemAttributesSetTest, FailureSettingTimesLeavesPermissionsAlone)
 {
     std::string path = dir_.WriteFile("f", "x");
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
@@ -179,7 +180,7 @@ TEST_F(SetFileInfoTest, FailureSettingTimesLeavesPermissionsAlone)
     EXPECT_EQ(0640u, LStat(path).st_mode & 07777);
 }
 
-TEST_F(SetFileInfoTest, FailureSettingPermissionsKeepsTheTimesSet)
+TEST_F(FileSystemAttributesSetTest, FailureSettingPermissionsKeepsTheTimesSet)
 {
     // chmod follows the link to a target that does not exist; lutimes sets the link itself.
     std::string link = dir_ / "dangling";
@@ -192,7 +193,7 @@ TEST_F(SetFileInfoTest, FailureSettingPermissionsKeepsTheTimesSet)
     ExpectTime({1600000000, 0}, LStat(link).st_mtim, "modified");
 }
 
-TEST_F(SetFileInfoTest, PermissionsOfALinkGoToItsTarget)
+TEST_F(FileSystemAttributesSetTest, PermissionsOfALinkGoToItsTarget)
 {
     std::string target = dir_.WriteFile("target", "x");
     ASSERT_EQ(0, chmod(target.c_str(), 0600));
@@ -204,39 +205,7 @@ TEST_F(SetFileInfoTest, PermissionsOfALinkGoToItsTarget)
     EXPECT_EQ(0777u, LStat(link).st_mode & 07777);
 }
 
-struct PermissionCase {
-    jint attributes;
-    mode_t mode;
-};
-
-class PermissionWordTest : public SetFileInfoTest, public ::testing::WithParamInterface<PermissionCase> {};
-
-TEST_P(PermissionWordTest, MapsToTheModeAndBack)
-{
-    std::string path = dir_.WriteFile("f", "x");
-    // Start from the opposite bits, so every bit must be both set and cleared.
-    ASSERT_EQ(0, chmod(path.c_str(), ~GetParam().mode & 07777));
-
-    ExpectSet(path, INFO_ATTRIBUTES, 0, 0, GetParam().attributes);
-    EXPECT_EQ(GetParam().mode, LStat(path).st_mode & 07777);
-
-    jobject info = natives::GetFileInfo(JStr(path.c_str()), JStr("f"), 0);
-    ASSERT_NE(nullptr, info);
-    EXPECT_EQ(GetParam().attributes & kAllPermissionBits, ReadRecord(info).attributes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Words, PermissionWordTest,
-    ::testing::Values(
-        PermissionCase{kOwnerReadWrite | ATTR_GROUP_READ | ATTR_OTHERS_READ, 0644}, PermissionCase{0, 0},
-        PermissionCase{ATTR_SET_UID | ATTR_OWNER_READ | ATTR_OWNER_EXECUTE, 04500},
-        PermissionCase{ATTR_SET_GID | ATTR_GROUP_READ | ATTR_GROUP_EXECUTE, 02050},
-        PermissionCase{ATTR_STICKY | ATTR_OTHERS_WRITE | ATTR_OTHERS_EXECUTE, 01003},
-        PermissionCase{kAllPermissionBits, 07777},
-        // Type, hidden and unassigned bits set no mode bit.
-        PermissionCase{static_cast<jint>(0xF000FFFF) | ATTR_OWNER_READ, 0400}));
-
-TEST_F(SetFileInfoTest, MaskWithoutItsThreeBitsDoesNothing)
+TEST_F(FileSystemAttributesSetTest, MaskWithoutItsThreeBitsDoesNothing)
 {
     constexpr struct timespec kAccess = {1500000000, 700000000};
     constexpr struct timespec kModify = {1400000000, 300000000};
@@ -256,7 +225,28 @@ TEST_F(SetFileInfoTest, MaskWithoutItsThreeBitsDoesNothing)
     ExpectSet(dir_ / "missing", 0, 1, 1, 0);
 }
 
-TEST_F(SetFileInfoTest, NullPath)
+// Every bit of the mask set: both times and the permissions are set, the bits
+// without a meaning are ignored; every attribute bit set gives all twelve
+// permission bits and nothing more.
+TEST_F(FileSystemAttributesSetTest, MaskWithEveryBitSet)
+{
+    constexpr jint kAllBits = -1;
+    constexpr jlong kOldModified = 1000000000000; // 2001-09-09T01:46:40Z
+    constexpr jlong kOldAccessed = 1000086400000; // a day later
+    const std::string path = dir_.WriteFile("file", "contents");
+    for (jint attributes : {kOwnerReadWrite, kAllBits}) {
+        SCOPED_TRACE(attributes);
+        auto thrown = Set(path, kAllBits, kOldModified, kOldAccessed, attributes);
+        ASSERT_FALSE(thrown.has_value()) << thrown->message;
+        const struct stat st = LStat(path);
+        EXPECT_EQ(kOldModified / 1000, st.st_mtim.tv_sec);
+        EXPECT_EQ(kOldAccessed / 1000, st.st_atim.tv_sec);
+        EXPECT_EQ(attributes == kAllBits ? 07777u : 0600u, st.st_mode & 07777);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+    }
+}
+
+TEST_F(FileSystemAttributesSetTest, NullPath)
 {
     natives::SetFileInfo(nullptr, kBothTimes, 0, 0, 0, 0);
     auto thrown = TakeException();

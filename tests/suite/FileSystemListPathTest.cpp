@@ -1,7 +1,9 @@
 // Directory listing: the records of real directories, the growth of the
-// result, the fallback record, the monitor, and the failures (including a read
-// error injected in the middle of a directory).
-#include "CLibraryFaults.h"
+// result, the fallback record, the monitor and its check interval, and the
+// failures: what cannot be listed, a read error injected in the middle of a
+// directory, an entry that cannot be examined, and the JNI calls that make
+// the records, the names and the arrays failing.
+#include "EntryPointFixture.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -23,19 +26,7 @@ using namespace jvmtest;
 constexpr jint kPlainMask = 0;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 
-// Number of open descriptors of this process.
-// Creates empty files name0 ... name<count-1> in directory.
-void CreateFiles(const std::string &directory, int count, const std::string &name = "f")
-{
-    for (int i = 0; i < count; ++i) {
-        std::string path = directory + "/" + name + std::to_string(i);
-        int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-        ASSERT_LE(0, fd) << path;
-        close(fd);
-    }
-}
-
-class ListingTest : public JvmTest {
+class FileSystemListPathTest : public JvmTest {
 protected:
     // nListFileInfos, expecting success: the records in the order listed.
     std::vector<Record> List(const std::string &path, jint mask = kPlainMask, jobject monitor = nullptr,
@@ -150,7 +141,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(ListingTest, ListsEveryEntryButDotAndDotDotWithItsRecord)
+TEST_F(FileSystemListPathTest, ListsEveryEntryButDotAndDotDotWithItsRecord)
 {
     dir_.WriteFile(".profile", "export X=1\n");
     dir_.WriteFile("...", "");
@@ -184,7 +175,7 @@ TEST_F(ListingTest, ListsEveryEntryButDotAndDotDotWithItsRecord)
     }
 }
 
-class ListingSizeTest : public ListingTest, public ::testing::WithParamInterface<int> {};
+class ListingSizeTest : public FileSystemListPathTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ListingSizeTest, ResultHasExactlyOneRecordPerEntry)
 {
@@ -209,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(AroundEachGrowth, ListingSizeTest,
                                            2 * kFirstCapacity, 2 * kFirstCapacity + 1, 4 * kFirstCapacity,
                                            5 * kFirstCapacity));
 
-TEST_F(ListingTest, HundredThousandEntries)
+TEST_F(FileSystemListPathTest, HundredThousandEntries)
 {
     constexpr int kEntries = 100000;
     CreateFiles(dir_.path(), kEntries, "");
@@ -231,7 +222,7 @@ TEST_F(ListingTest, HundredThousandEntries)
     }
 }
 
-TEST_F(ListingTest, PathWithoutSeparatorListsTheSameRecords)
+TEST_F(FileSystemListPathTest, PathWithoutSeparatorListsTheSameRecords)
 {
     // <dir>/ns and <dir>/ns/ name one directory: its own entries are
     // examined, never <dir>/ns<name> beside it.
@@ -259,7 +250,7 @@ TEST_F(ListingTest, PathWithoutSeparatorListsTheSameRecords)
     }
 }
 
-TEST_F(ListingTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
+TEST_F(FileSystemListPathTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
 {
     constexpr size_t kMaxFullPath = 4096;
     constexpr size_t kMaxName = 255;
@@ -302,12 +293,13 @@ TEST_F(ListingTest, EntriesPastTheLongestFullPathGetTheFallbackRecord)
     ExpectFallback(unslashed[longest], 0);
 }
 
+// A check interval of 0 or less asks the monitor after every entry.
 struct IntervalCase {
     jint checkInterval;
     int expectedCalls; // for five entries
 };
 
-class CheckIntervalTest : public ListingTest, public ::testing::WithParamInterface<IntervalCase> {};
+class CheckIntervalTest : public FileSystemListPathTest, public ::testing::WithParamInterface<IntervalCase> {};
 
 TEST_P(CheckIntervalTest, MonitorIsAskedOnceEveryCheckIntervalEntries)
 {
@@ -319,10 +311,11 @@ TEST_P(CheckIntervalTest, MonitorIsAskedOnceEveryCheckIntervalEntries)
 
 INSTANTIATE_TEST_SUITE_P(Intervals, CheckIntervalTest,
                          ::testing::Values(IntervalCase{0, 5}, IntervalCase{1, 5}, IntervalCase{-1, 5},
+                                           IntervalCase{-1000, 5}, IntervalCase{INT_MIN, 5},
                                            IntervalCase{2, 2}, IntervalCase{3, 1}, IntervalCase{5, 1},
-                                           IntervalCase{6, 0}));
+                                           IntervalCase{6, 0}, IntervalCase{INT_MAX, 0}));
 
-TEST_F(ListingTest, NullMonitorListsEverything)
+TEST_F(FileSystemListPathTest, NullMonitorListsEverything)
 {
     CreateFiles(dir_.path(), 20);
     for (jint checkInterval : {0, 1, 7}) {
@@ -336,7 +329,7 @@ struct CancelCase {
     size_t expectedRecords;
 };
 
-class CancelTest : public ListingTest, public ::testing::WithParamInterface<CancelCase> {};
+class CancelTest : public FileSystemListPathTest, public ::testing::WithParamInterface<CancelCase> {};
 
 TEST_P(CancelTest, StopKeepsTheRecordsStoredSoFar)
 {
@@ -354,9 +347,10 @@ TEST_P(CancelTest, StopKeepsTheRecordsStoredSoFar)
 
 INSTANTIATE_TEST_SUITE_P(Stops, CancelTest,
                          ::testing::Values(CancelCase{3, 1, 3}, CancelCase{1, 1, 1}, CancelCase{0, 4, 4},
-                                           CancelCase{4, 2, 8}));
+                                           CancelCase{4, 2, 8}, CancelCase{-1, 2, 2}, CancelCase{-1000, 2, 2},
+                                           CancelCase{INT_MIN, 2, 2}));
 
-TEST_F(ListingTest, ExceptionOfTheMonitorReachesTheCaller)
+TEST_F(FileSystemListPathTest, ExceptionOfTheMonitorReachesTheCaller)
 {
     CreateFiles(dir_.path(), 5);
     jobject monitor = NewScriptedMonitor(0, 1);
@@ -368,9 +362,13 @@ TEST_F(ListingTest, ExceptionOfTheMonitorReachesTheCaller)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(ListingTest, FailuresToOpenTheDirectory)
+TEST_F(FileSystemListPathTest, FailuresToOpenTheDirectory)
 {
     std::string file = dir_.WriteFile("file", "x");
+    const std::string fifo = dir_ / "fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    ASSERT_EQ(0, symlink("file", (dir_ / "link").c_str()));
+    ASSERT_EQ(0, symlink("missing", (dir_ / "dangling").c_str()));
     struct Case {
         std::string path;
         const char *message;
@@ -378,7 +376,11 @@ TEST_F(ListingTest, FailuresToOpenTheDirectory)
         {dir_ / "missing/", "Path does not exist [2]"},
         {file + "/", "Not a directory [20]"},
         {file, "Not a directory [20]"},
-        {std::string("/") + std::string(5000, 'p'), "Too long path [36]"},
+        {dir_ / "link/", "Not a directory [20]"},
+        // Not opened for reading, so no wait for a writer.
+        {fifo + "/", "Not a directory [20]"},
+        {"/dev/null/", "Not a directory [20]"},
+        {dir_ / "dangling/", "Path does not exist [2]"},
     };
     for (const Case &c : cases) {
         ThrownException thrown = Failure(JStr(c.path.c_str()));
@@ -387,7 +389,7 @@ TEST_F(ListingTest, FailuresToOpenTheDirectory)
     }
 }
 
-TEST_F(ListingTest, NullPath)
+TEST_F(FileSystemListPathTest, NullPath)
 {
     ThrownException thrown = Failure(nullptr, NewScriptedMonitor(), 1);
     EXPECT_EQ("java.lang.NullPointerException", thrown.className);
@@ -400,7 +402,7 @@ struct ReadErrorCase {
     const char *message;
 };
 
-class ReadErrorTest : public ListingTest, public ::testing::WithParamInterface<ReadErrorCase> {};
+class ReadErrorTest : public FileSystemListPathTest, public ::testing::WithParamInterface<ReadErrorCase> {};
 
 TEST_P(ReadErrorTest, ReadErrorDropsTheListingAndLeaksNothing)
 {
@@ -425,7 +427,7 @@ INSTANTIATE_TEST_SUITE_P(Reads, ReadErrorTest,
                                            ReadErrorCase{25, EIO, "An I/O error occurred [5]"},
                                            ReadErrorCase{42, EOVERFLOW, "Unknown [75]"}));
 
-TEST_F(ListingTest, StopTakesEffectAtTheNextRead)
+TEST_F(FileSystemListPathTest, StopTakesEffectAtTheNextRead)
 {
     CreateFiles(dir_.path(), 10);
     // The monitor answers "stop" after the third entry; the next read ends the listing.
@@ -443,6 +445,165 @@ TEST_F(ListingTest, StopTakesEffectAtTheNextRead)
     faults::FailCCall fault(faults::CFunction::kReaddir64, readsForThree + 1, EIO);
     ThrownException thrown = Failure(JStr(Slashed().c_str()), monitor, 3);
     EXPECT_EQ("An I/O error occurred [5]", thrown.message);
+}
+
+// ---- JNI calls failing, entries that cannot be examined ------------------------
+
+class FileSystemListPathFaultTest : public EntryPointFaultTest {};
+
+// Records are built with NewObjectA through JNI, or in compiled Java by one
+// upcall per batch.
+TEST_F(FileSystemListPathFaultTest, RecordsThatCannotBeMadeDropTheListing)
+{
+    CreateFiles(dir_.path(), 5);
+    jstring directory = J(dir_.path() + "/");
+    if (RecordsMadeInJava()) {
+        // A batch made before the monitor's first check (of three entries), and the last.
+        jobject monitor = NewScriptedMonitor();
+        for (const int failAtCall : {1, 2}) {
+            SCOPED_TRACE(failAtCall);
+            faults::FailJniCall fault(faults::JniFunction::kCallStaticVoidMethodV, failAtCall);
+            EXPECT_EQ(nullptr, direct::ListFileInfos(directory, kExtendedMask, monitor, 3));
+            EXPECT_EQ(failAtCall, fault.calls()); // nothing made after the failure
+            ExpectInjectedOutOfMemory();
+        }
+        ExpectNoDescriptorLeft();
+        return;
+    }
+    for (const int failAtCall : {1, 4}) {
+        SCOPED_TRACE(failAtCall);
+        faults::FailJniCall fault(faults::JniFunction::kNewObjectA, failAtCall);
+        EXPECT_EQ(nullptr, direct::ListFileInfos(directory, kExtendedMask));
+        EXPECT_EQ(failAtCall, fault.calls()); // no record built after the failure
+        ExpectInjectedOutOfMemory();
+    }
+    // The fallback record of an entry that cannot be examined.
+    {
+        faults::FailCCall noStatus(faults::CFunction::kFstatat, 3, EACCES);
+        faults::FailJniCall fault(faults::JniFunction::kNewObjectA, 3);
+        EXPECT_EQ(nullptr, direct::ListFileInfos(directory, kExtendedMask));
+        EXPECT_EQ(3, noStatus.calls());
+        EXPECT_EQ(3, fault.calls());
+    }
+    ExpectInjectedOutOfMemory();
+    ExpectNoDescriptorLeft();
+}
+
+// A listing of four entries more than the working array's first capacity
+// grows it once, then copies the records into the result array.
+struct ArrayCase {
+    faults::JniFunction function;
+    int failAtCall;
+    const char *what;
+};
+
+void PrintTo(const ArrayCase &c, std::ostream *out)
+{
+    *out << faults::NameOf(c.function) << " call " << c.failAtCall << " (" << c.what << ")";
+}
+
+class WorkingArrayTest : public FileSystemListPathFaultTest, public ::testing::WithParamInterface<ArrayCase> {};
+
+TEST_P(WorkingArrayTest, FailureDropsTheListing)
+{
+    const ArrayCase &c = GetParam();
+    CreateFiles(dir_.path(), basefs::kListingInitialCapacity + 4);
+    jstring directory = J(dir_.path() + "/");
+    jobject monitor = NewScriptedMonitor();
+    {
+        faults::FailJniCall fault(c.function, c.failAtCall);
+        EXPECT_EQ(nullptr, direct::ListFileInfos(directory, kPlainMask, monitor, 1));
+        EXPECT_EQ(c.failAtCall, fault.calls()); // nothing of the kind after the failure
+    }
+    ExpectInjectedOutOfMemory();
+    ExpectNoDescriptorLeft();
+}
+
+using faults::JniFunction;
+INSTANTIATE_TEST_SUITE_P(
+    Listing, WorkingArrayTest,
+    ::testing::Values(ArrayCase{JniFunction::kNewObjectArray, 1, "first working array"},
+                      ArrayCase{JniFunction::kNewObjectArray, 2, "grown working array"},
+                      ArrayCase{JniFunction::kNewObjectArray, 3, "result array"},
+                      ArrayCase{JniFunction::kCallStaticVoidMethodV, 1, "arraycopy into the grown array"},
+                      ArrayCase{JniFunction::kCallStaticVoidMethodV, 2, "fill of the outgrown array"},
+                      ArrayCase{JniFunction::kCallStaticVoidMethodV, 3, "arraycopy into the result"},
+                      ArrayCase{JniFunction::kCallStaticVoidMethodV, 4, "fill of the last working array"}),
+    [](const ::testing::TestParamInfo<ArrayCase> &info) {
+        return std::string(faults::NameOf(info.param.function)) + std::to_string(info.param.failAtCall);
+    });
+
+TEST_F(FileSystemListPathFaultTest, NewObjectArrayFailingForTheResultOfAnEmptyDirectory)
+{
+    const std::string empty = dir_ / "empty";
+    ASSERT_EQ(0, mkdir(empty.c_str(), 0755));
+    jstring path = J(empty + "/");
+    {
+        faults::FailJniCall fault(JniFunction::kNewObjectArray, 2);
+        EXPECT_EQ(nullptr, direct::ListFileInfos(path));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectInjectedOutOfMemory();
+    ExpectNoDescriptorLeft();
+}
+
+TEST_F(FileSystemListPathFaultTest, NewStringFailingForAName)
+{
+    if (RecordsMadeInJava()) {
+        GTEST_SKIP() << "names are made with their records, in compiled Java";
+    }
+    CreateFiles(dir_.path(), 5);
+    jstring directory = J(dir_.path() + "/");
+    for (const int failAtCall : {1, 6}) { // "file" and five more entries
+        SCOPED_TRACE(failAtCall);
+        {
+            faults::FailJniCall fault(JniFunction::kNewString, failAtCall);
+            EXPECT_EQ(nullptr, direct::ListFileInfos(directory, kExtendedMask));
+            EXPECT_EQ(failAtCall, fault.calls());
+        }
+        ExpectInjectedOutOfMemory();
+    }
+    ExpectNoDescriptorLeft();
+}
+
+TEST_F(FileSystemListPathFaultTest, FstatatFailingForOneEntryGivesItTheFallbackRecord)
+{
+    // With or without the trailing '/' the entries are examined relative to
+    // the open directory. The records examined have sizes and times the
+    // fallback record (size 0, time 0) cannot have.
+    const std::string sub = dir_ / "sub";
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
+    dir_.WriteFile("sub/regular", "12345");
+    ASSERT_EQ(0, symlink("regular", (sub + "/link").c_str()));
+    ASSERT_EQ(0, mkdir((sub + "/directory").c_str(), 0755));
+    const std::map<std::string, jint> fallbackAttributes = {
+        {"regular", 0}, {"link", ATTR_SYMLINK}, {"directory", ATTR_DIRECTORY}};
+    for (int failAtCall = 1; failAtCall <= 6; ++failAtCall) {
+        SCOPED_TRACE(failAtCall);
+        jstring directory = J(failAtCall <= 3 ? sub + "/" : sub);
+        std::vector<Record> records;
+        {
+            faults::FailCCall fault(faults::CFunction::kFstatat, (failAtCall - 1) % 3 + 1, EACCES);
+            records = Records(direct::ListFileInfos(directory, kExtendedMask));
+            EXPECT_EQ(3, fault.calls());
+        }
+        ASSERT_FALSE(TakeException().has_value());
+        ASSERT_EQ(3u, records.size());
+        int fallbacks = 0;
+        for (const Record &record : records) {
+            if (record.extended) {
+                EXPECT_NE(0, record.modified) << record.name;
+                continue;
+            }
+            ++fallbacks;
+            ASSERT_EQ(1u, fallbackAttributes.count(record.name)) << record.name;
+            EXPECT_EQ(fallbackAttributes.at(record.name), record.attributes) << record.name;
+            EXPECT_EQ(0, record.size);
+            EXPECT_EQ(0, record.modified);
+        }
+        EXPECT_EQ(1, fallbacks);
+    }
+    ExpectNoDescriptorLeft();
 }
 
 } // namespace

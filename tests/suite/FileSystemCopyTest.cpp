@@ -3,9 +3,10 @@
 // (copy_file_range, sendfile, read/write: the better ones refused through the
 // stand-ins of CLibraryFaults); the choice of method, pseudo-files, devices,
 // FIFOs and sparse sources, up to the largest size on tmpfs; the destination
-// opened or created exclusively, the creation mode and the failures before a
-// copy.
+// opened or created exclusively (also racing another process's creation), the
+// creation mode, the copy flags, and the failures before a copy.
 #include "CLibraryFaults.h"
+#include "EntryPointFixture.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -54,14 +55,7 @@ const char *MethodName(TransferMethod method)
     return "ReadWrite";
 }
 
-mode_t ModeOf(const std::string &path)
-{
-    struct stat st {};
-    EXPECT_EQ(0, stat(path.c_str(), &st)) << path;
-    return st.st_mode & 07777;
-}
-
-class CopyFileTest : public JvmTest {
+class FileSystemCopyTest : public JvmTest {
 protected:
     void SetUp() override
     {
@@ -92,7 +86,7 @@ protected:
 
 // The same cases with each transfer method: the same bytes, results, monitor
 // calls and cut rule.
-class CopyMethodTest : public CopyFileTest, public ::testing::WithParamInterface<TransferMethod> {
+class CopyMethodTest : public FileSystemCopyTest, public ::testing::WithParamInterface<TransferMethod> {
 protected:
     TransferScript &Script() { return ScriptOf(GetParam()); }
     // The call that fails a transfer: for read/write, the write.
@@ -548,7 +542,7 @@ TEST_P(CopyMethodTest, SparseFilesUpToTheLargestSize)
 
 // ---- Choosing the method ------------------------------------------------------
 
-TEST_F(CopyFileTest, MethodRefusedAtTheFirstTransferGivesWayToTheNext)
+TEST_F(FileSystemCopyTest, MethodRefusedAtTheFirstTransferGivesWayToTheNext)
 {
     struct Case {
         const char *name;
@@ -579,7 +573,7 @@ TEST_F(CopyFileTest, MethodRefusedAtTheFirstTransferGivesWayToTheNext)
     }
 }
 
-TEST_F(CopyFileTest, CopyFileRangeMovingNothingAtFirstGivesWayToSendfile)
+TEST_F(FileSystemCopyTest, CopyFileRangeMovingNothingAtFirstGivesWayToSendfile)
 {
     // Kernels 5.3 to 5.18 answered 0 for pseudo-files whatever they held.
     g_copyFileRange.emptyAtCall = 1;
@@ -590,7 +584,7 @@ TEST_F(CopyFileTest, CopyFileRangeMovingNothingAtFirstGivesWayToSendfile)
     EXPECT_TRUE(ReadFileContents(destination_) == sourceContents_);
 }
 
-TEST_F(CopyFileTest, WriteFailingAfterPartOfAReadReportsTheBytesWritten)
+TEST_F(FileSystemCopyTest, WriteFailingAfterPartOfAReadReportsTheBytesWritten)
 {
     UseTransferMethod method(TransferMethod::kReadWrite);
     g_write.maxPerCall = kMiB / 2;
@@ -605,7 +599,7 @@ TEST_F(CopyFileTest, WriteFailingAfterPartOfAReadReportsTheBytesWritten)
     EXPECT_EQ(descriptors, SettledDescriptorCount(descriptors));
 }
 
-TEST_F(CopyFileTest, ReadWriteBufferThatCannotBeMadeThrowsOutOfMemory)
+TEST_F(FileSystemCopyTest, ReadWriteBufferThatCannotBeMadeThrowsOutOfMemory)
 {
     UseTransferMethod method(TransferMethod::kReadWrite);
     faults::FailAllocation fault(kMiB);
@@ -616,7 +610,7 @@ TEST_F(CopyFileTest, ReadWriteBufferThatCannotBeMadeThrowsOutOfMemory)
 
 // ---- Sources and destinations without a size ---------------------------------
 
-TEST_F(CopyFileTest, PseudoFilesAreCopiedToTheirEnd)
+TEST_F(FileSystemCopyTest, PseudoFilesAreCopiedToTheirEnd)
 {
     // fstat reports 0 bytes for each; /proc/self/status cannot be sent with
     // sendfile, so it goes through read/write.
@@ -646,7 +640,7 @@ TEST_F(CopyFileTest, PseudoFilesAreCopiedToTheirEnd)
     EXPECT_EQ(mounts, ReadFileContents(destination_));
 }
 
-TEST_F(CopyFileTest, FifoIsCopiedUntilItsWriterCloses)
+TEST_F(FileSystemCopyTest, FifoIsCopiedUntilItsWriterCloses)
 {
     const std::string fifo = dir_ / "fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -676,14 +670,14 @@ TEST_F(CopyFileTest, FifoIsCopiedUntilItsWriterCloses)
     }
 }
 
-TEST_F(CopyFileTest, SourceWithoutAnEndCopiesUntilTheMonitorStops)
+TEST_F(FileSystemCopyTest, SourceWithoutAnEndCopiesUntilTheMonitorStops)
 {
     EXPECT_EQ(3 * kMiB, Copy("/dev/zero", destination_, NewScriptedMonitor(3, 0)));
     ExpectNoException();
     EXPECT_TRUE(ReadFileContents(destination_) == std::string(3 * kMiB, '\0'));
 }
 
-TEST_F(CopyFileTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouched)
+TEST_F(FileSystemCopyTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouched)
 {
     dir_.WriteFile("destination", "keep");
     UseTransferMethod method(TransferMethod::kSendfile);
@@ -693,7 +687,7 @@ TEST_F(CopyFileTest, PseudoFileFailingAtFirstLeavesAnExistingDestinationUntouche
     EXPECT_EQ("keep", ReadFileContents(destination_));
 }
 
-TEST_F(CopyFileTest, CopyToAFullDeviceReportsNoSpace)
+TEST_F(FileSystemCopyTest, CopyToAFullDeviceReportsNoSpace)
 {
     // sendfile refuses /dev/full; the write that follows finds it full.
     for (bool withMonitor : {true, false}) {
@@ -705,7 +699,7 @@ TEST_F(CopyFileTest, CopyToAFullDeviceReportsNoSpace)
 
 // ---- Before the copy ------------------------------------------------------------
 
-TEST_F(CopyFileTest, DirectorySourceIsRefusedBeforeAnyTransfer)
+TEST_F(FileSystemCopyTest, DirectorySourceIsRefusedBeforeAnyTransfer)
 {
     std::string directory = dir_ / "directory";
     ASSERT_EQ(0, mkdir(directory.c_str(), 0755));
@@ -719,7 +713,7 @@ TEST_F(CopyFileTest, DirectorySourceIsRefusedBeforeAnyTransfer)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CopyFileTest, ExclusiveCopyRefusesAnExistingDestination)
+TEST_F(FileSystemCopyTest, ExclusiveCopyRefusesAnExistingDestination)
 {
     dir_.WriteFile("destination", "keep");
     EXPECT_EQ(0, Copy(source_, destination_, nullptr, COPY_EXCLUSIVE));
@@ -732,7 +726,7 @@ TEST_F(CopyFileTest, ExclusiveCopyRefusesAnExistingDestination)
     ExpectNoException();
 }
 
-TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
+TEST_F(FileSystemCopyTest, NewDestinationTakesTheSourceModeLessTheUmask)
 {
     // Permission bits only, as cp gives them: a set-ID program copied by root
     // (this suite runs as root) must not run as root for its user.
@@ -760,7 +754,7 @@ TEST_F(CopyFileTest, NewDestinationTakesTheSourceModeLessTheUmask)
     EXPECT_EQ(0600u, ModeOf(existing));
 }
 
-TEST_F(CopyFileTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
+TEST_F(FileSystemCopyTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
 {
     // Nothing is ever created where a symbolic link points: a link planted
     // as the destination could aim root's copy at /etc/cron.d.
@@ -838,7 +832,113 @@ TEST_F(CopyFileTest, DestinationIsOpenedIfItExistsElseCreatedExclusively)
     }
 }
 
-TEST_F(CopyFileTest, MissingSourceCreatesNothing)
+TEST_F(FileSystemCopyTest, DestinationOpenRacingACreation)
+{
+    const int descriptors = OpenDescriptorCount();
+    // The destination is opened as it is and else created exclusively, each
+    // pair tried twice; what another process does between the opens is
+    // scripted as their answers. No open ever truncates.
+    constexpr int kShown = O_ACCMODE | O_CREAT | O_EXCL | O_TRUNC;
+    constexpr int kSource = O_RDONLY;
+    constexpr int kExisting = O_WRONLY;
+    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL;
+    struct Case {
+        const char *name;
+        bool exists;
+        jint flags;
+        std::vector<int> failWith; // the answers of the opens, in order (0: the real one)
+        std::vector<int> opens;
+        const char *message; // null: copied
+    } cases[] = {
+        {"created and removed again between the opens, twice", false, 0, {0, ENOENT, EEXIST, ENOENT, EEXIST},
+         {kSource, kExisting, kCreate, kExisting, kCreate}, "Path already exists [17]"},
+        {"created and removed again once", false, 0, {0, 0, EEXIST},
+         {kSource, kExisting, kCreate, kExisting, kCreate}, nullptr},
+        {"created after the first open looked", true, 0, {0, ENOENT},
+         {kSource, kExisting, kCreate, kExisting}, nullptr},
+        {"new", false, 0, {}, {kSource, kExisting, kCreate}, nullptr},
+        {"existing", true, 0, {}, {kSource, kExisting}, nullptr},
+        {"exclusive, new", false, COPY_EXCLUSIVE, {}, {kSource, kCreate}, nullptr},
+        {"exclusive, existing", true, COPY_EXCLUSIVE, {}, {kSource, kCreate}, "Path already exists [17]"},
+    };
+    const std::string copy = dir_ / "copy";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(copy.c_str());
+        if (c.exists) {
+            dir_.WriteFile("copy", "old");
+        }
+        g_open = OpenScript{c.failWith, {}};
+        const jlong copied = CopyDirect(source_, copy, nullptr, c.flags);
+        std::vector<int> opens;
+        for (int flags : g_open.flags) {
+            opens.push_back(flags & kShown);
+        }
+        g_open = OpenScript{};
+        EXPECT_EQ(c.opens, opens);
+        if (c.message != nullptr) {
+            EXPECT_EQ(0, copied);
+            ExpectException("java.io.IOException", c.message);
+            EXPECT_EQ(c.exists, Exists(copy));
+            if (c.exists) {
+                EXPECT_EQ("old", ReadFileContents(copy));
+            }
+        } else {
+            EXPECT_EQ(kTwoAndAHalfMiB, copied);
+            EXPECT_FALSE(TakeException().has_value());
+            EXPECT_TRUE(ReadFileContents(copy) == sourceContents_);
+        }
+        EXPECT_EQ(descriptors, OpenDescriptorCount()) << "descriptors left open";
+    }
+}
+
+// A directory has no contents to copy: the copy refuses it before a
+// destination exists, also where the system reports a directory size of 0
+// (/proc), which would otherwise "copy" it as an empty file; the open refuses
+// a directory as the destination.
+TEST_F(FileSystemCopyTest, DirectoryAsEitherFile)
+{
+    const std::string directory = dir_ / "directory";
+    ASSERT_EQ(0, mkdir(directory.c_str(), 0755));
+    dir_.WriteFile("directory/entry", "e");
+    struct stat proc {};
+    ASSERT_EQ(0, lstat("/proc/sys", &proc));
+    ASSERT_EQ(0, proc.st_size);
+    const struct {
+        const char *name;
+        std::string src;
+        std::string dst;
+        const char *message;
+    } cases[] = {
+        {"from a directory", directory, destination_, "Invalid argument [22]"},
+        {"from a directory of size 0", "/proc/sys", destination_, "Invalid argument [22]"},
+        {"onto a directory", source_, directory, "Unknown [21]"}, // EISDIR has no description of its own
+        {"a directory onto itself", directory, directory, "Invalid argument [22]"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(0, CopyDirect(c.src, c.dst, nullptr));
+        ExpectException("java.io.IOException", c.message);
+        EXPECT_FALSE(Exists(destination_));
+    }
+    EXPECT_EQ("e", ReadFileContents(directory + "/entry"));
+}
+
+// Of the copy flags only COPY_EXCLUSIVE has a meaning.
+TEST_F(FileSystemCopyTest, FlagsWithEveryBitSet)
+{
+    const std::string existing = dir_.WriteFile("existing", "old");
+    EXPECT_EQ(0, CopyDirect(source_, existing, nullptr, -1));
+    ExpectException("java.io.IOException", "Path already exists [17]");
+    EXPECT_EQ(kTwoAndAHalfMiB, CopyDirect(source_, destination_, nullptr, -1));
+    ExpectNoException();
+    EXPECT_EQ(kTwoAndAHalfMiB, CopyDirect(source_, existing, nullptr, ~COPY_EXCLUSIVE));
+    ExpectNoException();
+    EXPECT_TRUE(ReadFileContents(destination_) == sourceContents_);
+    EXPECT_TRUE(ReadFileContents(existing) == sourceContents_);
+}
+
+TEST_F(FileSystemCopyTest, MissingSourceCreatesNothing)
 {
     const int descriptors = OpenDescriptorCount();
     EXPECT_EQ(0, Copy(dir_ / "missing", destination_, NewScriptedMonitor()));
@@ -850,7 +950,7 @@ TEST_F(CopyFileTest, MissingSourceCreatesNothing)
     EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
-TEST_F(CopyFileTest, NullPaths)
+TEST_F(FileSystemCopyTest, NullPaths)
 {
     EXPECT_EQ(0, natives::CopyFileCallback(nullptr, JStr(destination_.c_str()), 0, nullptr));
     ExpectException("java.lang.NullPointerException", "src path");

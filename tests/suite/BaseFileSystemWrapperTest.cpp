@@ -1,5 +1,6 @@
 // The bridge core: the class cache, the error table, the throw helpers and
-// the array copy helper.
+// the array copy helper, also where the JVM refuses it local references.
+#include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -12,9 +13,9 @@ using jvmtest::JvmTest;
 using jvmtest::JStr;
 using jvmtest::TakeException;
 
-class BridgeCoreTest : public JvmTest {};
+class BaseFileSystemWrapperTest : public JvmTest {};
 
-TEST_F(BridgeCoreTest, InitialisationCachedEveryHostClassAndMember)
+TEST_F(BaseFileSystemWrapperTest, InitialisationCachedEveryHostClassAndMember)
 {
     EXPECT_EQ(INIT_READY, g_InitRes);
     const void *cached[] = {g_ClassFileInfo,    g_MethodFileInfoConstruct,  g_ClassFileInfoEx,
@@ -28,7 +29,7 @@ TEST_F(BridgeCoreTest, InitialisationCachedEveryHostClassAndMember)
     EXPECT_EQ(JNIGlobalRefType, env()->GetObjectRefType(g_ClassPrincipal));
 }
 
-TEST_F(BridgeCoreTest, SecondInitialisationChangesNothing)
+TEST_F(BaseFileSystemWrapperTest, SecondInitialisationChangesNothing)
 {
     jclass fileInfo = g_ClassFileInfo;
     jmethodID principal = g_MethodPrincipalConstruct;
@@ -75,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{-1, "Unknown [-1]"}, ErrorCase{-2147483647 - 1, "Unknown [-2147483648]"},
         ErrorCase{2147483647, "Unknown [2147483647]"}));
 
-TEST_F(BridgeCoreTest, ThrowFromErrNoUsesTheCurrentErrorNumber)
+TEST_F(BaseFileSystemWrapperTest, ThrowFromErrNoUsesTheCurrentErrorNumber)
 {
     errno = ENOTDIR;
     throwExceptionFromErrNo(env(), nullptr);
@@ -122,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HelperCase{JNU_ThrowUnsupportedOperationException,
                                  "java.lang.UnsupportedOperationException"}));
 
-TEST_F(BridgeCoreTest, ErrorTranslationLeavesAnEarlierExceptionInPlace)
+TEST_F(BaseFileSystemWrapperTest, ErrorTranslationLeavesAnEarlierExceptionInPlace)
 {
     JNU_ThrowByName(env(), "java/lang/ArithmeticException", "first");
     throwExceptionFromError(env(), ENOENT, "/x");
@@ -133,7 +134,7 @@ TEST_F(BridgeCoreTest, ErrorTranslationLeavesAnEarlierExceptionInPlace)
     EXPECT_EQ("java.lang.ArithmeticException", thrown->className);
 }
 
-TEST_F(BridgeCoreTest, UnknownClassLeavesTheJvmsErrorPending)
+TEST_F(BaseFileSystemWrapperTest, UnknownClassLeavesTheJvmsErrorPending)
 {
     JNU_ThrowByName(env(), "com/quenvira/NoSuchException", "lost");
     auto thrown = TakeException();
@@ -143,7 +144,7 @@ TEST_F(BridgeCoreTest, UnknownClassLeavesTheJvmsErrorPending)
 
 // The harness fails every test that makes -Xcheck:jni complain; this shows
 // that it notices a complaint at all.
-TEST_F(BridgeCoreTest, HarnessSeesCheckJniWarnings)
+TEST_F(BaseFileSystemWrapperTest, HarnessSeesCheckJniWarnings)
 {
     JNU_ThrowIllegalStateException(env(), "pending");
     jclass cls = env()->FindClass("java/lang/String"); // a JNI call with an exception pending
@@ -152,7 +153,7 @@ TEST_F(BridgeCoreTest, HarnessSeesCheckJniWarnings)
     EXPECT_GE(AcknowledgeJniWarnings(), 1);
 }
 
-TEST_F(BridgeCoreTest, CopyObjectArrayStopsAtTheFirstFailure)
+TEST_F(BaseFileSystemWrapperTest, CopyObjectArrayStopsAtTheFirstFailure)
 {
     jclass objectClass = env()->FindClass("java/lang/Object");
     jclass stringClass = env()->FindClass("java/lang/String");
@@ -196,6 +197,23 @@ TEST_F(BridgeCoreTest, CopyObjectArrayStopsAtTheFirstFailure)
             env()->DeleteLocalRef(expected);
         }
         env()->DeleteLocalRef(dst);
+    }
+}
+
+TEST_F(BaseFileSystemWrapperTest, EnsureLocalCapacityFailingInCopyObjectArray)
+{
+    jclass stringClass = env()->FindClass("java/lang/String");
+    jobjectArray src = env()->NewObjectArray(3, stringClass, JStr("element"));
+    jobjectArray dst = env()->NewObjectArray(3, stringClass, nullptr);
+    ASSERT_FALSE(TakeException().has_value());
+    {
+        jvmtest::faults::FailJniCall fault(jvmtest::faults::JniFunction::kEnsureLocalCapacity, 1);
+        EXPECT_EQ(0, JNU_CopyObjectArray(env(), dst, src, 3));
+        EXPECT_TRUE(fault.fired());
+    }
+    ExpectException("java.lang.OutOfMemoryError", "To allocate array for copy");
+    for (jsize i = 0; i < 3; ++i) {
+        EXPECT_EQ(nullptr, env()->GetObjectArrayElement(dst, i)) << "element " << i << " copied";
     }
 }
 

@@ -1,6 +1,10 @@
-// File names that modified UTF-8 gets wrong: characters outside the Basic
-// Multilingual Plane, bytes that are not UTF-8, U+0000 and long paths. Every
-// name must reach the system with its own bytes and come back unchanged.
+// Paths and names between Java strings and the system: what modified UTF-8
+// gets wrong (characters outside the Basic Multilingual Plane, U+0000), names
+// listed and passed back, long paths, and the conversion buffers in the call's
+// frame filled to the last byte. Every name must reach the system with its own
+// bytes and come back unchanged. (Names of bytes that are not UTF-8 go through
+// every entry point in BadInputTest; the mapping itself is NameCodecTest's.)
+#include "JniBridge.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -23,7 +27,7 @@ const std::u16string kLatin1Name = u"f\xdcff.t";             // 0xFF escaped as 
 
 std::u16string U16(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-class FileNameTest : public JvmTest {
+class JniBridgePathsTest : public JvmTest {
 protected:
     std::u16string Dir() const { return U16(dir_.path()) + u"/"; }
 
@@ -40,7 +44,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(FileNameTest, SupplementaryCharactersInPaths)
+TEST_F(JniBridgePathsTest, SupplementaryCharactersInPaths)
 {
     NioCreate(Dir() + kEmojiName, "same"); // the JDK writes the name as UTF-8
     struct stat st;
@@ -71,28 +75,9 @@ TEST_F(FileNameTest, SupplementaryCharactersInPaths)
     EXPECT_EQ(kEmojiName, StdStr16(read));
 }
 
-TEST_F(FileNameTest, BytesThatAreNotUtf8)
-{
-    dir_.WriteFile(kLatin1Bytes, "latin");
-    jobject info = natives::GetFileInfo(JStr16(Dir() + kLatin1Name), JStr16(kLatin1Name), 0);
-    ExpectNoException();
-    ASSERT_NE(nullptr, info);
-    EXPECT_EQ(5, ReadRecord(info).size);
-
-    EXPECT_EQ(5, natives::CopyFileCallback(JStr16(Dir() + kLatin1Name), JStr16(Dir() + u"copy"), 0, nullptr));
-    ExpectNoException();
-    EXPECT_EQ("latin", ReadFileContents(dir_ / "copy"));
-
-    ASSERT_EQ(0, symlink(kLatin1Bytes.c_str(), (dir_ / "link").c_str()));
-    jstring read = natives::ReadSymbolicLink(JStr16(Dir() + u"link"));
-    ExpectNoException();
-    ASSERT_NE(nullptr, read);
-    EXPECT_EQ(kLatin1Name, StdStr16(read));
-}
-
 // A listing names every entry with a string that, passed back inside its
 // directory's path, finds the same file.
-TEST_F(FileNameTest, ListedNamesFindTheirFilesAgain)
+TEST_F(JniBridgePathsTest, ListedNamesFindTheirFilesAgain)
 {
     NioCreate(Dir() + kEmojiName, "emoji");
     dir_.WriteFile(kLatin1Bytes, "latin-1");
@@ -117,8 +102,9 @@ TEST_F(FileNameTest, ListedNamesFindTheirFilesAgain)
 }
 
 // Characters of the Basic Multilingual Plane keep the bytes that modified
-// UTF-8 gives them, U+0000 included: a path is never cut short at it.
-TEST_F(FileNameTest, BasicPlaneNamesKeepTheirModifiedUtf8Bytes)
+// UTF-8 gives them, U+0000 included: a path is never cut short at it (that
+// the part before it is never found is BadInputTest's, for every entry point).
+TEST_F(JniBridgePathsTest, BasicPlaneNamesKeepTheirModifiedUtf8Bytes)
 {
     const std::u16string names[] = {u"plain.txt", u"caf\u00e9", u"\u4e2d\u6587", u"\u20ac\uffff",
                                     std::u16string(u"nul\0inside", 10)};
@@ -133,16 +119,10 @@ TEST_F(FileNameTest, BasicPlaneNamesKeepTheirModifiedUtf8Bytes)
         ExpectNoException();
         EXPECT_NE(nullptr, info) << bytes;
     }
-    // The prefix before U+0000 exists too, and must not be what is found.
-    dir_.WriteFile("prefix", "");
-    EXPECT_EQ(nullptr, natives::GetFileInfo(JStr16(Dir() + std::u16string(u"prefix\0more", 11)), JStr("p"), 0));
-    auto thrown = TakeException();
-    ASSERT_TRUE(thrown.has_value());
-    EXPECT_EQ("Path does not exist [2]", thrown->message);
 }
 
 // Paths too long for the buffers in the call's frame take the heap.
-TEST_F(FileNameTest, LongPaths)
+TEST_F(JniBridgePathsTest, LongPaths)
 {
     std::string path = dir_.path();
     for (char c : {'a', 'b', 'c'}) {
@@ -164,5 +144,76 @@ TEST_F(FileNameTest, LongPaths)
     ASSERT_NE(nullptr, target);
     EXPECT_EQ(javaPath, StdStr16(target));
 }
+
+// ---- The conversion buffers in the call's frame, filled to the last byte ---------
+//
+// The widest encoding of a path (three bytes per UTF-16 unit) and the widest
+// decoding of a name (one unit per byte), each just inside and just past the
+// buffer in the call's frame. In the sanitizer build a byte written past a
+// buffer ends the run; here every string must also come back unchanged.
+
+// Paths of up to this many UTF-16 units convert in the frame; longer ones on the heap.
+constexpr size_t kInlinePathUnits = basefs::JavaPath::kInlineUnits;
+// Names (link targets) of up to this many bytes decode in the frame.
+constexpr size_t kInlineNameBytes = basefs::kInlineNameBytes;
+constexpr size_t kReadBufferSize = 8192;
+
+// U+4E2D, a character of three bytes in UTF-8.
+constexpr char16_t kWideChar = u'\u4e2d';
+const std::string kWideCharBytes = "\xe4\xb8\xad";
+// U+DCFF stands for the raw byte 0xFF, which is not UTF-8.
+constexpr char16_t kEscapedByte = u'\xdcff';
+
+std::string Repeat(const std::string &bytes, size_t count)
+{
+    std::string result;
+    for (size_t i = 0; i < count; ++i) {
+        result += bytes;
+    }
+    return result;
+}
+
+struct BoundsCase {
+    const char *name;
+    std::u16string target;      // the link target as Java passes it
+    std::string expectedBytes;  // what the file system stores
+};
+
+class BufferBoundsTest : public JniBridgePathsTest, public ::testing::WithParamInterface<BoundsCase> {};
+
+TEST_P(BufferBoundsTest, LinkTargetRoundTrips)
+{
+    const BoundsCase &c = GetParam();
+    const std::string link = dir_ / "link";
+
+    natives::CreateSymbolicLink(JStr(link.c_str()), JStr16(c.target));
+    auto thrown = TakeException();
+    ASSERT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
+
+    std::string stored(kReadBufferSize, '\0');
+    const ssize_t length = readlink(link.c_str(), stored.data(), stored.size());
+    ASSERT_GE(length, 0);
+    stored.resize(static_cast<size_t>(length));
+    EXPECT_EQ(c.expectedBytes, stored);
+
+    jstring target = natives::ReadSymbolicLink(JStr(link.c_str()));
+    thrown = TakeException();
+    ASSERT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
+    ASSERT_NE(nullptr, target);
+    EXPECT_EQ(c.target, StdStr16(target));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Widest, BufferBoundsTest,
+    ::testing::Values(
+        BoundsCase{"PathFillsTheFrameBuffer", std::u16string(kInlinePathUnits, kWideChar),
+                   Repeat(kWideCharBytes, kInlinePathUnits)},
+        BoundsCase{"PathOneUnitPastTheFrameBuffer", std::u16string(kInlinePathUnits + 1, kWideChar),
+                   Repeat(kWideCharBytes, kInlinePathUnits + 1)},
+        BoundsCase{"NameFillsTheFrameBuffer", std::u16string(kInlineNameBytes, kEscapedByte),
+                   std::string(kInlineNameBytes, '\xff')},
+        BoundsCase{"NameOneBytePastTheFrameBuffer", std::u16string(kInlineNameBytes + 1, kEscapedByte),
+                   std::string(kInlineNameBytes + 1, '\xff')}),
+    [](const ::testing::TestParamInfo<BoundsCase> &info) { return info.param.name; });
 
 } // namespace
