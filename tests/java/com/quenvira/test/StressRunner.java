@@ -39,8 +39,8 @@ public final class StressRunner {
     private static final int PRIVATE_FILES = 10;
     private static final int PRIVATE_ENTRIES = PRIVATE_FILES + 1; // and one directory
     private static final int LISTING_CHECK_INTERVAL = 3;
-    private static final long COPY_STEP = 1024 * 1024;
-    private static final long COMPARE_BLOCK = 64 * 1024;
+    private static final long COPY_STEP = BaseFileSystem.COPY_STEP_SIZE;
+    private static final long COMPARE_BLOCK = BaseFileSystem.COMPARE_BLOCK_SIZE;
     private static final int OLD_CONTENTS_SIZE = 300 * 1024;
     private static final long BASE_TIME = 1_000_000_000_000L; // whole seconds: milliseconds are dropped
     private static final int TIME_BITS = BaseFileSystem.INFO_MODIFIED | BaseFileSystem.INFO_ACCESSED;
