@@ -25,6 +25,10 @@ import java.nio.file.Paths;
  */
 public final class Benchmark {
     private static final int STEPS_MIN_ENTRIES = 10_000;
+    private static final int QUICK_WARMUPS = 1;
+    private static final int QUICK_ROUNDS = 5;
+    private static final int WARMUPS = 2;
+    private static final int ROUNDS = 9;
 
     private final boolean quick;
     private final Path root;
@@ -35,7 +39,7 @@ public final class Benchmark {
         this.quick = quick;
         this.root = root;
         this.only = only;
-        this.measurement = quick ? new Measurement(1, 5) : new Measurement(2, 9);
+        this.measurement = quick ? new Measurement(QUICK_WARMUPS, QUICK_ROUNDS) : new Measurement(WARMUPS, ROUNDS);
     }
 
     public static void main(String[] args) throws Exception {
