@@ -12,7 +12,8 @@ import java.util.List;
 
 /**
  * touch [-d TIME] [-a|-m] [-h] PATH...: sets the access and modification
- * times, to now or to TIME, of what each path leads to (-h: of the path itself).
+ * times (-a, -m: only one), to now or to TIME, of what each path leads to
+ * (-h: of the path itself).
  */
 final class Touch extends Command {
     Touch(Output out, Messages messages) {
