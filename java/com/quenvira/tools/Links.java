@@ -25,6 +25,15 @@ final class Links {
         }
     }
 
+    /** A link's target as ls and stat show it: "?" when it cannot be read. */
+    static String shownTarget(String path) {
+        try {
+            return BaseFileSystem.nReadSymbolicLink(path);
+        } catch (IOException e) {
+            return "?";
+        }
+    }
+
     /** Whether the path is a symbolic link that leads, maybe through other links, to no file. */
     static boolean isDangling(String path) {
         try {

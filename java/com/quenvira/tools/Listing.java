@@ -4,12 +4,6 @@ import com.quenvira.internal.io.BaseFileSystem;
 import com.quenvira.io.FileInfo;
 import com.quenvira.io.FileInfoEx;
 import java.io.IOException;
-import java.time.Instant;
-import java.time.LocalDateTime;
-import java.time.ZoneId;
-import java.time.ZoneOffset;
-import java.time.format.DateTimeFormatter;
-import java.time.zone.ZoneRules;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Comparator;
@@ -25,10 +19,6 @@ import java.util.List;
 final class Listing {
     private static final int OWNER_AND_GROUP = BaseFileSystem.INFO_OWNER | BaseFileSystem.INFO_GROUP;
     private static final Comparator<FileInfo> BY_NAME = new ByName();
-    private static final DateTimeFormatter TIME_FORMAT = DateTimeFormatter.ofPattern("yyyy-MM-dd HH:mm");
-    private static final long MILLIS_PER_MINUTE = 60_000;
-    private static final int SECONDS_PER_MINUTE = 60;
-    private static final int LAST_FOUR_DIGIT_YEAR = 9999;
     private static final int TENS = 10;
 
     /** ls's exit statuses: 1 for an entry that could not be shown, 2 for an operand. */
@@ -36,24 +26,23 @@ final class Listing {
     static final int SERIOUS_TROUBLE = 2;
 
     private final Output out;
-    private final Output err;
+    private final Messages messages;
     private final boolean longFormat;
     private final boolean numeric;
     private final boolean showAll;
     private final boolean showAlmostAll;
     private final Names users = Names.ofUsers();
     private final Names groups = Names.ofGroups();
-    private final ZoneRules zone = ZoneId.systemDefault().getRules();
-    private long cachedMinute = Long.MIN_VALUE;
-    private String cachedTime;
+    private final MinuteFormat minutes = new MinuteFormat();
     private boolean printedSomething;
     private String cachedMode;
     private char cachedModeLetter;
     private int cachedModeAttributes;
 
-    Listing(Output out, Output err, boolean longFormat, boolean numeric, boolean showAll, boolean showAlmostAll) {
+    Listing(Output out, Messages messages, boolean longFormat, boolean numeric, boolean showAll,
+            boolean showAlmostAll) {
         this.out = out;
-        this.err = err;
+        this.messages = messages;
         this.longFormat = longFormat;
         this.numeric = numeric;
         this.showAll = showAll;
@@ -70,7 +59,7 @@ final class Listing {
             try {
                 info = BaseFileSystem.nGetFileInfo(operand, operand, longFormat ? OWNER_AND_GROUP : 0);
             } catch (IOException e) {
-                complain("cannot access", operand, e);
+                messages.fail("cannot access", operand, e);
                 status = SERIOUS_TROUBLE;
                 continue;
             }
@@ -93,12 +82,12 @@ final class Listing {
     }
 
     private int listDirectory(String directory, boolean header) {
-        String prefix = BaseFs.withSlash(directory);
+        String prefix = PathNames.withSlash(directory);
         FileInfo[] entries;
         try {
             entries = BaseFileSystem.nListFileInfos(prefix, longFormat ? OWNER_AND_GROUP : 0, null, 0);
         } catch (IOException e) {
-            complain("cannot open directory", directory, e);
+            messages.fail("cannot open directory", directory, e);
             return SERIOUS_TROUBLE;
         }
         int status = 0;
@@ -108,7 +97,7 @@ final class Listing {
                 try {
                     shown.add(BaseFileSystem.nGetFileInfo(prefix + dot, dot, longFormat ? OWNER_AND_GROUP : 0));
                 } catch (IOException e) {
-                    complain("cannot access", prefix + dot, e);
+                    messages.fail("cannot access", prefix + dot, e);
                     status = MINOR_TROUBLE;
                 }
             }
@@ -187,14 +176,14 @@ final class Listing {
             } else {
                 out.spaces(sizeWidth - digits(entry.getSize())).print(entry.getSize());
             }
-            out.print(' ').print(time(entry.getModified())).print(' ');
+            out.print(' ').print(minutes.format(entry.getModified())).print(' ');
             if (someQuoted && names[i].equals(entry.getName())) {
                 out.print(' '); // lines up with the quoted names' text, as GNU ls does
             }
             out.print(names[i]);
             if (entry.isSymbolicLink()) {
                 String path = prefix.isEmpty() ? entry.getName() : prefix + entry.getName();
-                out.print(" -> ").print(shown(linkTarget(path)));
+                out.print(" -> ").print(shown(Links.shownTarget(path)));
             }
             out.println();
         }
@@ -220,17 +209,9 @@ final class Listing {
         return numeric ? Integer.toUnsignedString(id) : groups.of(id);
     }
 
-    static String linkTarget(String path) {
-        try {
-            return BaseFileSystem.nReadSymbolicLink(path);
-        } catch (IOException e) {
-            return "?";
-        }
-    }
-
     private static boolean isDirectory(String path) {
         try {
-            return BaseFileSystem.nGetFileInfo(BaseFs.withSlash(path), path, 0).isDirectory();
+            return BaseFileSystem.nGetFileInfo(PathNames.withSlash(path), path, 0).isDirectory();
         } catch (IOException e) {
             return false;
         }
@@ -239,57 +220,6 @@ final class Listing {
     /** A name as this listing prints it: quoted on a terminal, as it is elsewhere. */
     private String shown(String name) {
         return out.isTerminal() ? Quoting.shellEscape(name) : name;
-    }
-
-    private void complain(String what, String path, IOException e) {
-        BaseFs.complain(err, what + " " + Quoting.shellEscapeAlways(path) + ": " + SystemError.reason(e));
-    }
-
-    /**
-     * "yyyy-MM-dd HH:mm" in local time. Entries of one minute share one string:
-     * the cache holds a minute of UTC whose instants all have one offset of whole
-     * minutes (not so for a minute with a transition or in local mean time).
-     */
-    String time(long millis) {
-        long minute = Math.floorDiv(millis, MILLIS_PER_MINUTE);
-        if (cachedTime != null && minute == cachedMinute) {
-            return cachedTime;
-        }
-        String text = formatMinute(millis);
-        if (wholeMinuteOffset(minute)) {
-            cachedMinute = minute;
-            cachedTime = text;
-        }
-        return text;
-    }
-
-    private boolean wholeMinuteOffset(long minute) {
-        ZoneOffset first = zone.getOffset(Instant.ofEpochSecond(minute * SECONDS_PER_MINUTE));
-        ZoneOffset last = zone.getOffset(Instant.ofEpochSecond(minute * SECONDS_PER_MINUTE + SECONDS_PER_MINUTE - 1));
-        return first.equals(last) && first.getTotalSeconds() % SECONDS_PER_MINUTE == 0;
-    }
-
-    private String formatMinute(long millis) {
-        Instant instant = Instant.ofEpochMilli(millis);
-        LocalDateTime local = LocalDateTime.ofEpochSecond(instant.getEpochSecond(), 0, zone.getOffset(instant));
-        if (local.getYear() < 0 || local.getYear() > LAST_FOUR_DIGIT_YEAR) {
-            return local.format(TIME_FORMAT);
-        }
-        char[] text = "0000-00-00 00:00".toCharArray();
-        int year = local.getYear();
-        for (int at = 3; at >= 0; at--, year /= TENS) {
-            text[at] = (char) ('0' + year % TENS);
-        }
-        twoDigits(text, 5, local.getMonthValue());
-        twoDigits(text, 8, local.getDayOfMonth());
-        twoDigits(text, 11, local.getHour());
-        twoDigits(text, 14, local.getMinute());
-        return new String(text);
-    }
-
-    private static void twoDigits(char[] text, int at, int value) {
-        text[at] = (char) ('0' + value / TENS);
-        text[at + 1] = (char) ('0' + value % TENS);
     }
 
     /** Names in UTF-16 order; a class of its own, which the client compiler calls directly, unlike a key extractor. */

@@ -1,0 +1,35 @@
+package com.quenvira.tools;
+
+import java.util.List;
+
+/**
+ * One of the tool's commands: what it prints to, the words it fails in, and
+ * its run over the arguments after its name.
+ */
+abstract class Command {
+    final Output out;
+    final Messages messages;
+    private boolean interrupted;
+
+    Command(Output out, Messages messages) {
+        this.out = out;
+        this.messages = messages;
+    }
+
+    /** Runs the command; returns its exit status, or throws {@link UsageError} for arguments given wrongly. */
+    abstract int run(List<String> args);
+
+    /** Whether the user's Ctrl-C ended the command: the JVM is then already exiting with the signal's status. */
+    final boolean interrupted() {
+        return interrupted;
+    }
+
+    final void markInterrupted() {
+        interrupted = true;
+    }
+
+    /** A name in output GNU prints raw (stat, readlink, cmp): quoted on a terminal if it holds a control character. */
+    final String printed(String name) {
+        return out.isTerminal() ? Quoting.shellEscapeIfUnprintable(name) : name;
+    }
+}

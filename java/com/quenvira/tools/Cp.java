@@ -1,0 +1,166 @@
+package com.quenvira.tools;
+
+import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.io.FileInfo;
+import java.io.File;
+import java.io.IOException;
+import java.io.PrintStream;
+import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
+import java.nio.file.Paths;
+import java.util.List;
+
+/**
+ * cp [-n] SRC DST, cp [-n] SRC... DIR: copies files inside the kernel, as
+ * GNU cp without -r copies them, with its checks and its words, and a
+ * progress bar on a terminal.
+ */
+final class Cp extends Command {
+    private final PrintStream progressOut;
+    private final boolean interactive;
+
+    /** {@code interactive}: a person watches, and sees a progress bar on {@code progressOut}. */
+    Cp(Output out, Messages messages, PrintStream progressOut, boolean interactive) {
+        super(out, messages);
+        this.progressOut = progressOut;
+        this.interactive = interactive;
+    }
+
+    @Override
+    int run(List<String> args) {
+        Options options = Options.parse(args, "n", "");
+        List<String> operands = options.operands;
+        options.requireOperands(1, "missing file operand");
+        options.requireOperands(2,
+                "missing destination file operand after " + Quoting.shellEscapeAlways(operands.get(0)));
+        String last = operands.get(operands.size() - 1);
+        boolean intoDirectory = new File(last).isDirectory();
+        if (operands.size() > 2 && !intoDirectory) {
+            return messages.targetNotDirectory(last);
+        }
+        int status = BaseFs.EXIT_OK;
+        for (String source : operands.subList(0, operands.size() - 1)) {
+            String target = intoDirectory ? PathNames.withSlash(last) + PathNames.baseName(source) : last;
+            status = Math.max(status, copy(source, target, options.has('n')));
+            if (interrupted()) {
+                break;
+            }
+        }
+        return status;
+    }
+
+    /** One file copied after GNU cp's checks of the source and the destination. */
+    private int copy(String source, String target, boolean noClobber) {
+        FileInfo sourceInfo;
+        try {
+            sourceInfo = BaseFileSystem.nGetFileInfo(source, source, 0);
+        } catch (IOException e) {
+            return messages.fail("cannot stat", source, e);
+        }
+        File sourceFile = new File(source);
+        if (sourceInfo.isSymbolicLink() && !sourceFile.exists()) {
+            // cp follows the link: a dangling one cannot be examined.
+            messages.complain("cannot stat " + Quoting.shellEscapeAlways(source) + ": "
+                    + SystemError.text(SystemError.ENOENT));
+            return BaseFs.EXIT_FAILURE;
+        }
+        if (sourceFile.isDirectory()) {
+            return omittingDirectory(source);
+        }
+        if (Links.isDangling(target)) {
+            // Never create a file where a link someone else may have planted points (-n included).
+            return messages.notThroughDanglingLink(target);
+        }
+        boolean targetExists = new File(target).exists() || Links.isLink(target);
+        if (targetExists && sameFile(source, target)) {
+            messages.complain(Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
+                    + " are the same file");
+            return BaseFs.EXIT_FAILURE;
+        }
+        if (targetExists && new File(target).isDirectory()) {
+            messages.complain("cannot overwrite directory " + Quoting.shellEscapeAlways(target)
+                    + " with non-directory");
+            return BaseFs.EXIT_FAILURE;
+        }
+        if (targetExists && noClobber) {
+            return BaseFs.EXIT_OK; // GNU cp 9.1 -n skips an existing destination silently
+        }
+        Progress progress = new Progress("cp", sourceFile.length(), interactive, progressOut);
+        InterruptHook hook = InterruptHook.install(progress);
+        try {
+            return copyWatched(source, target, noClobber, targetExists, progress);
+        } finally {
+            hook.release();
+        }
+    }
+
+    /** The library's copy, reported through {@code progress}, which Ctrl-C stops. */
+    private int copyWatched(String source, String target, boolean noClobber, boolean targetExists,
+            Progress progress) {
+        int flags = noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0;
+        try {
+            long copied = BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
+            progress.finish();
+            if (progress.stopRequested()) {
+                messages.complain("cp: interrupted after " + copied + " bytes; " + Quoting.shellEscapeAlways(target)
+                        + " is incomplete");
+                markInterrupted();
+                return BaseFs.EXIT_INTERRUPTED;
+            }
+            return BaseFs.EXIT_OK;
+        } catch (IOException e) {
+            progress.finish();
+            if (SystemError.number(e) == SystemError.EEXIST && Links.isDangling(target)) {
+                return messages.notThroughDanglingLink(target); // planted after the check: the library refused it
+            }
+            if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
+                return BaseFs.EXIT_OK; // created meanwhile: skipped as well
+            }
+            return copyFailed(source, target, targetExists, e);
+        }
+    }
+
+    /**
+     * The library does not say which file a failure was about: the error and
+     * the state of the files after it tell, in GNU cp's words.
+     */
+    private int copyFailed(String source, String target, boolean targetExisted, IOException e) {
+        int number = SystemError.number(e);
+        File sourceFile = new File(source);
+        if (!sourceFile.exists()) {
+            return messages.fail("cannot stat", source, e);
+        }
+        if (number == SystemError.EISDIR && sourceFile.isDirectory()
+                || number == SystemError.EINVAL && sourceFile.isDirectory()) {
+            return omittingDirectory(source);
+        }
+        if ((number == SystemError.EACCES || number == SystemError.EPERM) && !sourceFile.canRead()) {
+            return messages.fail("cannot open", source, e, "for reading");
+        }
+        boolean targetExists = new File(target).exists() || Links.isLink(target);
+        boolean writing = number == SystemError.ENOSPC || number == SystemError.EDQUOT || number == SystemError.EFBIG
+                || number == SystemError.EIO;
+        if (writing && (targetExisted || targetExists)) {
+            return messages.fail("error writing", target, e);
+        }
+        if (number != SystemError.NONE && !writing) {
+            return messages.fail("cannot create regular file", target, e);
+        }
+        messages.complain("cannot copy " + Quoting.shellEscapeAlways(source) + " to "
+                + Quoting.shellEscapeAlways(target) + ": " + SystemError.reason(e));
+        return BaseFs.EXIT_FAILURE;
+    }
+
+    private int omittingDirectory(String source) {
+        messages.complain("-r not specified; omitting directory " + Quoting.shellEscapeAlways(source));
+        return BaseFs.EXIT_FAILURE;
+    }
+
+    private static boolean sameFile(String first, String second) {
+        try {
+            return Files.isSameFile(Paths.get(first), Paths.get(second));
+        } catch (IOException | InvalidPathException e) {
+            return false;
+        }
+    }
+}

@@ -1,0 +1,48 @@
+package com.quenvira.tools;
+
+import com.quenvira.internal.io.BaseFileSystem;
+import java.io.File;
+import java.io.IOException;
+import java.util.List;
+
+/** ln -s TARGET [LINK|DIR], ln -s TARGET... DIR: creates symbolic links, the only kind the tool makes. */
+final class Ln extends Command {
+    Ln(Output out, Messages messages) {
+        super(out, messages);
+    }
+
+    @Override
+    int run(List<String> args) {
+        Options options = Options.parse(args, "s", "");
+        if (!options.has('s')) {
+            throw new UsageError("only symbolic links are supported: use ln -s");
+        }
+        options.requireOperands(1, "missing file operand");
+        List<String> operands = options.operands;
+        if (operands.size() == 1) {
+            return symlink(operands.get(0), PathNames.baseName(operands.get(0)));
+        }
+        String last = operands.get(operands.size() - 1);
+        boolean intoDirectory = new File(last).isDirectory();
+        if (operands.size() > 2 && !intoDirectory) {
+            return messages.targetNotDirectory(last);
+        }
+        if (!intoDirectory) {
+            return symlink(operands.get(0), last);
+        }
+        int status = BaseFs.EXIT_OK;
+        for (String target : operands.subList(0, operands.size() - 1)) {
+            status = Math.max(status, symlink(target, PathNames.withSlash(last) + PathNames.baseName(target)));
+        }
+        return status;
+    }
+
+    private int symlink(String target, String link) {
+        try {
+            BaseFileSystem.nCreateSymbolicLink(link, target);
+            return BaseFs.EXIT_OK;
+        } catch (IOException e) {
+            return messages.fail("failed to create symbolic link", link, e);
+        }
+    }
+}

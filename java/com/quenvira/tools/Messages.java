@@ -1,0 +1,59 @@
+package com.quenvira.tools;
+
+import java.io.File;
+import java.io.IOException;
+
+/**
+ * The tool's messages on standard error, each written at once, in GNU
+ * coreutils' wording: "basefs: WHAT 'PATH': REASON", with the file names
+ * quoted as coreutils quotes them in a message.
+ */
+final class Messages {
+    private static final String TRY_HELP = "Try '" + BaseFs.PROGRAM + " --help' for more information.";
+
+    private final Output err;
+
+    Messages(Output err) {
+        this.err = err;
+    }
+
+    /** "basefs: MESSAGE". */
+    void complain(String message) {
+        err.print(BaseFs.PROGRAM).print(": ").println(message);
+    }
+
+    /** A usage error: one line naming the problem, one pointing to the help; returns {@code status}. */
+    int usage(int status, String problem) {
+        complain(problem);
+        err.println(TRY_HELP);
+        return status;
+    }
+
+    /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
+    int fail(String what, String path, IOException e) {
+        complain(what + " " + Quoting.shellEscapeAlways(path) + ": " + SystemError.reason(e));
+        return BaseFs.EXIT_FAILURE;
+    }
+
+    /** "basefs: WHAT 'PATH' DOING: REASON" ("cannot open 'x' for reading: Permission denied"); returns 1. */
+    int fail(String what, String path, IOException e, String doing) {
+        complain(what + " " + Quoting.shellEscapeAlways(path) + " " + doing + ": " + SystemError.reason(e));
+        return BaseFs.EXIT_FAILURE;
+    }
+
+    /** GNU cp's refusal of a destination that is a link leading nowhere; returns 1. */
+    int notThroughDanglingLink(String path) {
+        complain("not writing through dangling symlink " + Quoting.shellEscapeAlways(path));
+        return BaseFs.EXIT_FAILURE;
+    }
+
+    /** GNU's words for a last operand that must be a directory and is not (a dangling link is not there); returns 1. */
+    int targetNotDirectory(String target) {
+        if (new File(target).exists()) {
+            complain("target " + Quoting.shellEscapeAlways(target) + " is not a directory");
+        } else {
+            complain("target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(SystemError.ENOENT));
+        }
+        return BaseFs.EXIT_FAILURE;
+    }
+}

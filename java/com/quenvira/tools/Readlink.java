@@ -1,0 +1,37 @@
+package com.quenvira.tools;
+
+import com.quenvira.internal.io.BaseFileSystem;
+import java.io.IOException;
+import java.util.List;
+
+/** readlink [-v] [-n] PATH...: prints each symbolic link's target, silent about other paths unless -v. */
+final class Readlink extends Command {
+    Readlink(Output out, Messages messages) {
+        super(out, messages);
+    }
+
+    @Override
+    int run(List<String> args) {
+        Options options = Options.parse(args, "vqsn", "");
+        options.requireOperands(1, "missing operand");
+        boolean verbose = options.has('v') && !options.has('q') && !options.has('s');
+        // -n leaves the newline out, for one operand only, as GNU readlink does.
+        boolean newline = !options.has('n') || options.operands.size() > 1;
+        int status = BaseFs.EXIT_OK;
+        for (String path : options.operands) {
+            try {
+                out.print(printed(BaseFileSystem.nReadSymbolicLink(path)));
+                if (newline) {
+                    out.println();
+                }
+            } catch (IOException e) {
+                // Like GNU readlink: silent unless -v, exit status 1 either way.
+                if (verbose) {
+                    messages.complain(Quoting.shellEscapeColon(path) + ": " + SystemError.reason(e));
+                }
+                status = BaseFs.EXIT_FAILURE;
+            }
+        }
+        return status;
+    }
+}

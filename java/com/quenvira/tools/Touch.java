@@ -1,0 +1,99 @@
+package com.quenvira.tools;
+
+import com.quenvira.internal.io.BaseFileSystem;
+import java.io.File;
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
+import java.nio.file.LinkOption;
+import java.nio.file.Paths;
+import java.nio.file.StandardOpenOption;
+import java.util.List;
+
+/**
+ * touch [-d TIME] [-a|-m] [-h] PATH...: sets the access and modification
+ * times (-a, -m: only one), to now or to TIME, of what each path leads to
+ * (-h: of the path itself).
+ */
+final class Touch extends Command {
+    Touch(Output out, Messages messages) {
+        super(out, messages);
+    }
+
+    @Override
+    int run(List<String> args) {
+        Options options = Options.parse(args, "amh", "d");
+        options.requireOperands(1, "missing file operand");
+        long time;
+        try {
+            time = options.value('d') == null ? System.currentTimeMillis() : Dates.parse(options.value('d'));
+        } catch (IllegalArgumentException e) {
+            // GNU touch says so in one line, without pointing to the help.
+            messages.complain(e.getMessage());
+            return BaseFs.EXIT_FAILURE;
+        }
+        int mask = 0;
+        if (options.has('a') || !options.has('m')) {
+            mask |= BaseFileSystem.INFO_ACCESSED;
+        }
+        if (options.has('m') || !options.has('a')) {
+            mask |= BaseFileSystem.INFO_MODIFIED;
+        }
+        int status = BaseFs.EXIT_OK;
+        for (String path : options.operands) {
+            int result = options.has('h') ? touchItself(path, mask, time) : touchFollowing(path, mask, time);
+            status = Math.max(status, result);
+        }
+        return status;
+    }
+
+    /** touch -h: the times of the path itself, a link's own included; nothing is created. */
+    private int touchItself(String path, int mask, long time) {
+        try {
+            BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
+            return BaseFs.EXIT_OK;
+        } catch (IOException e) {
+            return messages.fail("setting times of", path, e);
+        }
+    }
+
+    /**
+     * touch: the times of the file a link leads to (the library sets a link's
+     * own), or of the path itself, created when missing. Nothing is created
+     * through a link: one that leads nowhere is refused, as cp refuses it.
+     */
+    private int touchFollowing(String path, int mask, long time) {
+        try {
+            if (!new File(path).exists() && !Links.isLink(path)) {
+                createUnlessLinked(path);
+            }
+            String target = Links.finalTarget(path);
+            if (target == null && Links.isLink(path)) {
+                return messages.notThroughDanglingLink(path);
+            }
+            // A file removed meanwhile is reported by the library.
+            BaseFileSystem.nSetFileInfo(target != null ? target : path, mask, time, time, 0, 0);
+            return BaseFs.EXIT_OK;
+        } catch (IOException e) {
+            return messages.fail("cannot touch", path, e);
+        }
+    }
+
+    /**
+     * Creates an empty file (mode 0666 less the umask, as touch does) unless
+     * one is there, without following a link; a link made there meanwhile is
+     * left for the caller to follow or refuse.
+     */
+    private static void createUnlessLinked(String path) throws IOException {
+        try {
+            Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE,
+                    LinkOption.NOFOLLOW_LINKS).close();
+        } catch (InvalidPathException e) {
+            throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
+        } catch (IOException e) {
+            if (!Links.isLink(path)) {
+                throw e;
+            }
+        }
+    }
+}
