@@ -631,8 +631,11 @@ if [ "$build_machine" = "$(uname -m)" ] && command -v cc > /dev/null; then
     # The copy is created once, exclusively, in a directory of mode 0700, and
     # mapped from there: nothing is unlinked and created again in between.
     if command -v strace > /dev/null; then
-        sh -c 'umask 002; exec strace -f -qq -o trace -e trace=mkdir,openat,unlink,unlinkat,rename,renameat,renameat2 "$@"' \
+        # -ff: a file per thread, so that no call is split by another thread's
+        # into an unfinished and a resumed line; the loader runs on one thread.
+        sh -c 'umask 002; exec strace -ff -qq -o trace -e trace=mkdir,openat,unlink,unlinkat,rename,renameat,renameat2 "$@"' \
             sh "$java" $access -Djava.io.tmpdir="$work/shared" -cp "$jar" com.quenvira.tools.BaseFs stat /etc/hostname > /dev/null 2>&1
+        cat trace.* > trace && rm -f trace.*
         copy=$(sed -n 's|.*mkdir("\('"$work"'/shared/basefs-[^"]*\)", 0700) = 0$|\1|p' trace)
         exactly "strace: one private directory" "1" sh -c "printf '%s\n' '$copy' | grep -c ."
         exactly "strace: the copy created once, exclusively" "1" \
@@ -645,8 +648,9 @@ if [ "$build_machine" = "$(uname -m)" ] && command -v cc > /dev/null; then
         exactly "strace: no unlink or rename before loading" "" echo "$between"
         # Through another user's link: resolved once, and every later step goes
         # through the real path, so nothing is reached through the link's name.
-        strace -f -qq -o trace-link -e trace=%file "$java" $access -Dcom.quenvira.basefs.tmpdir="$work/aimed-at-shared" \
+        strace -ff -qq -o trace-link -e trace=%file "$java" $access -Dcom.quenvira.basefs.tmpdir="$work/aimed-at-shared" \
             -cp "$jar" com.quenvira.tools.BaseFs stat /etc/hostname > /dev/null 2>&1
+        cat trace-link.* > trace-link && rm -f trace-link.*
         exactly "strace: nothing is reached through another user's link" "0" \
             sh -c "grep -c '\"$work/aimed-at-shared/' trace-link || true"
         exactly "strace: the private directory is made in the link's real target" "1" \

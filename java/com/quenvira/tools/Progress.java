@@ -1,6 +1,7 @@
 package com.quenvira.tools;
 
 import com.quenvira.interfaces.ISyncProgressMonitor;
+import com.quenvira.internal.io.BaseFileSystem;
 import java.io.PrintStream;
 import java.util.Locale;
 import org.eclipse.core.runtime.IProgressMonitor;
@@ -13,7 +14,7 @@ import org.eclipse.core.runtime.IProgressMonitor;
  * at most.
  */
 final class Progress implements ISyncProgressMonitor, IProgressMonitor {
-    static final long COMPARE_BLOCK_SIZE = 64 * 1024;
+    static final long COMPARE_BLOCK_SIZE = BaseFileSystem.COMPARE_BLOCK_SIZE;
     private static final long REDRAW_INTERVAL_NANOS = 100_000_000L;
     private static final double NANOS_PER_SECOND = 1e9;
     private static final int BAR_WIDTH = 30;
