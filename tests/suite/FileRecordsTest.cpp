@@ -5,6 +5,7 @@
 // (records made in Java) and without its record-making class (through JNI).
 #include "JniFaults.h"
 #include "JvmHarness.h"
+#include "RecordChecks.h"
 
 #include "FileRecords.h"
 #include "FileSystemCommon.h"
@@ -292,22 +293,6 @@ constexpr jint kAllPermissionBits = 0x0FFF0000;
 
 class RecordFieldsTest : public FileRecordsTest {
 protected:
-    // nGetFileInfo, expecting success.
-    Record Info(const std::string &path, const char *name, jint mask)
-    {
-        jobject info = natives::GetFileInfo(JStr(path.c_str()), JStr(name), mask);
-        auto thrown = TakeException();
-        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
-        EXPECT_NE(nullptr, info);
-        return info != nullptr ? ReadRecord(info) : Record{};
-    }
-
-    static void SetTimes(const std::string &path, time_t accessed, time_t modified, long nanos)
-    {
-        struct timespec times[2] = {{accessed, nanos}, {modified, nanos}};
-        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
-    }
-
     static mode_t ModeOf(const std::string &path)
     {
         struct stat st {};

@@ -4,6 +4,7 @@
 // FileRecordsTest's, the times FileSystemAttributesTimesTest's.
 #include "EntryPointFixture.h"
 #include "JvmHarness.h"
+#include "RecordChecks.h"
 
 #include "FileSystemCommon.h"
 
@@ -24,16 +25,6 @@ constexpr jint kAllPermissions = ATTR_OWNER_READ | ATTR_OWNER_WRITE | ATTR_OWNER
 
 class FileSystemAttributesInfoTest : public JvmTest {
 protected:
-    // nGetFileInfo, expecting success.
-    Record Info(const std::string &path, const char *name, jint mask)
-    {
-        jobject info = natives::GetFileInfo(JStr(path.c_str()), JStr(name), mask);
-        auto thrown = TakeException();
-        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
-        EXPECT_NE(nullptr, info);
-        return info != nullptr ? ReadRecord(info) : Record{};
-    }
-
     // nGetFileInfo, expecting null and an exception.
     ThrownException Failure(jstring path, jstring name)
     {
@@ -41,12 +32,6 @@ protected:
         auto thrown = TakeException();
         EXPECT_TRUE(thrown.has_value());
         return thrown.value_or(ThrownException{});
-    }
-
-    static void SetTimes(const std::string &path, time_t accessed, time_t modified, long nanos)
-    {
-        struct timespec times[2] = {{accessed, nanos}, {modified, nanos}};
-        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
     }
 
     TempDir dir_;

@@ -3,6 +3,7 @@
 // double-precision arithmetic, high-half flag and clamping of timeSpecToJavaTime;
 // and times past the range of Java milliseconds read from a real file system.
 #include "JvmHarness.h"
+#include "RecordChecks.h"
 
 #include "FileSystemCommon.h"
 
@@ -126,22 +127,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FarTimesTest : public JvmTest {
 protected:
-    // nGetFileInfo, expecting success.
-    Record Info(const std::string &path, const char *name, jint mask)
-    {
-        jobject info = natives::GetFileInfo(JStr(path.c_str()), JStr(name), mask);
-        auto thrown = TakeException();
-        EXPECT_FALSE(thrown.has_value()) << thrown->className << ": " << thrown->message;
-        EXPECT_NE(nullptr, info);
-        return info != nullptr ? ReadRecord(info) : Record{};
-    }
-
-    static void SetTimes(const std::string &path, time_t accessed, time_t modified, long nanos)
-    {
-        struct timespec times[2] = {{accessed, nanos}, {modified, nanos}};
-        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
-    }
-
     TempDir dir_;
 };
 
