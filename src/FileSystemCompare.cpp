@@ -133,7 +133,7 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(JNIEnv *env, jcl
 
     // On the heap: 128 KiB in this frame could run past the end of a deep Java
     // thread's stack. One block each, below glibc's mmap threshold, so that
-    // calls reuse arena blocks (README, "Benchmark": the compare's buffers).
+    // calls reuse arena blocks (docs/benchmark.md: the compare's buffers).
     basefs::HeapBuffer<unsigned char> block1(basefs::kCompareBlockSize);
     basefs::HeapBuffer<unsigned char> block2(basefs::kCompareBlockSize);
     if (block1.get() == nullptr || block2.get() == nullptr) {

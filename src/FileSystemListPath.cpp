@@ -91,7 +91,7 @@ enum class ListingEnd { Complete, ReadError, ExceptionPending };
 
 // Empties a working array that is about to be dropped, so that G1 does not
 // keep its records alive until the array itself, often humongous, is freed
-// (README, "Benchmark": the dropped working arrays). One upcall per array.
+// (docs/benchmark.md: the dropped working arrays). One upcall per array.
 bool releaseRecords(JNIEnv *env, jobjectArray records, jsize count)
 {
     return basefs::clearArrayElements(env, records, count);
