@@ -32,7 +32,7 @@ final class JarCopy {
     static boolean load(List<String> tried) {
         String resource = NativeLibraryLoader.RESOURCE_DIRECTORY + NativeLibraryLoader.platform() + "/"
                 + NativeLibraryLoader.FILE_NAME;
-        InputStream in = NativeLibraryLoader.class.getResourceAsStream("/" + resource);
+        InputStream in = openResource(resource);
         if (in == null) {
             tried.add("the jar holds no " + resource);
             return false;
@@ -48,6 +48,20 @@ final class JarCopy {
             return true;
         }
         return false;
+    }
+
+    /**
+     * The resource through this class's loader, which finds it in the natives jar on the
+     * class path, on the module path and in a bundle's fragment alike; Class.getResourceAsStream
+     * would search only this module once basefs.jar is a named one. The natives jar's
+     * directory is no legal package name ("native" is a keyword), so no module hides it.
+     */
+    private static InputStream openResource(String resource) {
+        ClassLoader loader = NativeLibraryLoader.class.getClassLoader();
+        if (loader == null) {
+            return ClassLoader.getSystemResourceAsStream(resource);
+        }
+        return loader.getResourceAsStream(resource);
     }
 
     /**

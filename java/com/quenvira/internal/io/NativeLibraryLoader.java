@@ -39,8 +39,10 @@ final class NativeLibraryLoader {
     /** Where the jar keeps its libraries, one directory per OS and architecture. */
     static final String RESOURCE_DIRECTORY = "com/quenvira/basefs/native/";
     static final String FILE_NAME = "libbasefs.so";
-    /** The option that grants native access to classes on the class path (JDK 24 and later deny it on request). */
-    private static final String NATIVE_ACCESS_OPTION = "--enable-native-access=ALL-UNNAMED";
+    /** The option that grants a module native access (JDK 24 and later deny it on request), less the module. */
+    private static final String NATIVE_ACCESS_OPTION = "--enable-native-access=";
+    /** What the option calls every class on the class path. */
+    private static final String UNNAMED_MODULES = "ALL-UNNAMED";
 
     private NativeLibraryLoader() {
     }
@@ -57,10 +59,19 @@ final class NativeLibraryLoader {
             // Thrown by System.load and loadLibrary alike when the JVM denies native
             // access; every other way would be denied too.
             UnsatisfiedLinkError denied = new UnsatisfiedLinkError(
-                    "native access is denied to " + FILE_NAME + ": start java with " + NATIVE_ACCESS_OPTION);
+                    "native access is denied to " + FILE_NAME + ": start java with "
+                            + nativeAccessOption(NativeLibraryLoader.class.getModule()));
             denied.initCause(e);
             throw denied;
         }
+    }
+
+    /**
+     * The option that grants native access to {@code module}, the one that loads the library:
+     * {@code com.quenvira.basefs} when basefs.jar is on the module path, else the class path's.
+     */
+    private static String nativeAccessOption(Module module) {
+        return NATIVE_ACCESS_OPTION + (module.isNamed() ? module.getName() : UNNAMED_MODULES);
     }
 
     private static void loadFirstAvailable() {
