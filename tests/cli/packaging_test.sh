@@ -1,7 +1,8 @@
 #!/bin/sh
 # What each jar of the build holds and what its manifest says: basefs.jar only
 # com.quenvira.internal.io; the stand-ins in jars of their own; every manifest,
-# `basefs --version` and the library file carry the project's version.
+# `basefs --version` and the library file carry the project's version; each
+# jar names its automatic module.
 # Usage: packaging_test.sh BUILD_DIR VERSION JAR_TOOL LIBRARY NATIVES_JAR [ARCH=LIBRARY...]
 #        (ARCH=LIBRARY: the libraries of other trees that this tree's natives jars carry)
 set -u
@@ -70,6 +71,7 @@ for n in $natives; do
     check "$n: Bundle-NativeCode" is Bundle-NativeCode "$n" \
         "com/quenvira/basefs/native/linux-$arch/libbasefs.so;osname=Linux;processor=$arch"
     check "$n: Eclipse-PlatformFilter" is Eclipse-PlatformFilter "$n" "(&(osgi.os=linux)(osgi.arch=$arch))"
+    check "$n: module com.quenvira.basefs.linux.$arch" is Automatic-Module-Name "$n" "com.quenvira.basefs.linux.$arch"
 done
 check "the natives jar of this tree carries this tree's library" \
     sh -c "mkdir '$work/own' && cd '$work/own' && '$jar' xf '$own_natives' &&
@@ -100,6 +102,16 @@ check "basefs.jar imports the host packages and Eclipse's split org.eclipse.core
 check "basefs-host.jar: bundle com.quenvira.basefs.host" is Bundle-SymbolicName basefs-host.jar com.quenvira.basefs.host
 check "basefs-host.jar exports both packages" is Export-Package basefs-host.jar \
     "com.quenvira.interfaces;version=\"$version\",com.quenvira.io;version=\"$version\""
+# The module path's names: those of the bundles, and alike for the other jars.
+while read -r j module; do
+    check "$j: module $module" is Automatic-Module-Name "$j" "$module"
+done <<EOF
+basefs.jar com.quenvira.basefs
+basefs-host.jar com.quenvira.basefs.host
+basefs-eclipse-standin.jar com.quenvira.basefs.eclipse.standin
+basefs-tool.jar com.quenvira.basefs.tool
+basefs-bench.jar com.quenvira.basefs.bench
+EOF
 for j in basefs-tool.jar basefs-bench.jar; do
     check "$j: Enable-Native-Access" is Enable-Native-Access "$j" ALL-UNNAMED
     check "$j: Class-Path names the library's jars" matches Class-Path "$j" \
