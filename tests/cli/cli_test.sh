@@ -441,6 +441,95 @@ expect "--help prints the usage" 0 '^usage: basefs COMMAND' "$basefs" --help
 expect "a command's --help prints the usage" 0 '^usage: basefs COMMAND' "$basefs" cmp --help
 quiet "the launcher starts without a warning" "$basefs" stat /etc/hostname
 
+# --- recursion: ls -R, ls -d, ls -1, chmod symbolic modes and -R, cp -r
+# One tree for all: nested directories, a hidden one, a name with a space, a
+# link to /etc, a dangling link, a link to a file outside, and a FIFO.
+mkdir -p tree/sub/deep tree/.hidden
+printf 'spaced' > 'tree/with space'
+printf 'f' > tree/sub/f
+printf 'h' > tree/.hidden/h
+printf 'outside' > outside
+chmod 600 outside
+ln -s /etc tree/etc
+ln -s nowhere tree/dangling
+ln -s ../../outside tree/sub/to-outside
+mkfifo tree/fifo
+ln -s tree tree-link
+like_gnu "ls -R as GNU" ls -R tree
+like_gnu "ls -Ra as GNU" ls -Ra tree
+like_gnu "ls -R of a file and a link to a directory as GNU" ls -R tree/sub/f tree-link
+like_gnu "ls -d lists directories and links as themselves" ls -d tree tree-link tree/sub/f
+like_gnu "ls -dR does not recurse" ls -dR tree
+# GNU ls -l less its totals and link counts; the library reports a directory's size as 0.
+lR_of() { sed -E -e '/^total /d' -e 's/^([^ ]+) +[0-9]+ (.*)$/\1 \2/' -e 's/ +/ /g' -e 's/^(d[^ ]* [^ ]* [^ ]*) [0-9]+/\1 N/'; }
+basefs_lR() { "$basefs" ls -lR tree | sed -E -e 's/ +/ /g' -e 's/^(d[^ ]* [^ ]* [^ ]*) [0-9]+/\1 N/'; }
+if ls --time-style=long-iso / > /dev/null 2>&1; then
+    exactly "ls -lR as GNU" "$(LC_ALL=C.UTF-8 ls -lR --time-style=long-iso tree | lR_of)" basefs_lR
+fi
+exactly "ls -1 on a terminal: one name a line" "$(on_terminal ls -1 tree)" on_terminal "$basefs" ls -1 tree
+
+# chmod_after KIND START UMASK MODE COMMAND...: status and mode after
+# COMMAND MODE on a fresh file (f) or directory (d) of mode START.
+chmod_after() {
+    kind=$1 start=$2 mask=$3 mode=$4
+    shift 4
+    rm -rf modes && if [ "$kind" = d ]; then mkdir modes; else : > modes; fi && chmod "$start" modes
+    (umask "$mask" && "$@" "$mode" modes) > /dev/null 2>&1
+    echo "$? $(stat -c %a modes)"
+}
+for row in "f 644 022 u+x,go-w" "f 755 022 o=u,g=u-w" "f 644 022 +X" "d 644 022 a-x,+X" "f 600 022 +w" \
+    "f 600 077 +rx" "d 2755 022 755" "d 2755 022 00755" "d 2755 022 =755" "d 6755 022 -6000"; do
+    exactly "chmod $row as GNU" "$(chmod_after $row chmod --)" chmod_after $row "$basefs" chmod --
+done
+fails_with "chmod with an invalid symbolic mode" 1 "$(usage_error "invalid mode: 'q+z'")" "$basefs" chmod q+z outside
+chmod 666 tree/sub/f
+like_gnu "chmod -w warns when the umask kept a bit" chmod -w tree/sub/f
+like_gnu "chmod of a dangling link" chmod -R 644 tree/dangling
+# modes_of DIR: each name under DIR with its mode, or a link's target.
+modes_of() { (cd "$1" && find . -printf '%p %M %l\n' | sort); }
+rm -rf gnu-modes && mkdir gnu-modes && cp -a tree gnu-modes/tree
+chmod -R u=rwx,go=rx,+t gnu-modes/tree
+expect "chmod -R through the tree" 0 '^$' "$basefs" chmod -R u=rwx,go=rx,+t tree
+exactly "chmod -R changed what GNU chmod -R changes" "$(modes_of gnu-modes/tree)" modes_of tree
+exactly "chmod -R left a link's target alone" "600" stat -c %a outside
+chmod -R u=rwx,go=rx,-t tree
+
+# cp -r against GNU cp -r; basefs refuses the FIFO and hands out no sticky bit.
+chmod 2755 tree/sub
+rm -rf gnu-copy && cp -r tree gnu-copy
+fails_with "cp -r refuses a FIFO by name and copies the rest" 1 "basefs: cannot copy special file 'tree/fifo'" \
+    "$basefs" cp -r tree tree-copy
+exactly "cp -r copies as GNU cp -r, links as links" "$(modes_of gnu-copy | grep -v ' p')" modes_of tree-copy
+exactly "cp -r copied the link to /etc as a link and nothing of /etc" "/etc 0" \
+    sh -c 'echo "$(readlink tree-copy/etc) $(find tree-copy -name passwd | wc -l)"'
+fails_with "cp -r into an existing directory copies into DIR/NAME" 1 "basefs: cannot copy special file 'tree/fifo'" \
+    "$basefs" cp -r tree tree-copy
+exactly "cp -r into an existing directory made DIR/NAME as GNU" "$(modes_of gnu-copy | grep -v ' p')" modes_of tree-copy/tree
+fails_with "cp -r of a directory into itself" 1 "basefs: cannot copy a directory, 'tree', into itself, 'tree/sub/tree'" \
+    "$basefs" cp -r tree tree/sub
+fails_with "cp -r into itself made nothing" 1 "" test -e tree/sub/tree
+mkdir -p merge/tree && ln -s nowhere 'merge/tree/with space'
+expect "cp -r does not write through a dangling link in the destination" 1 \
+    "^basefs: not writing through dangling symlink 'merge/tree/with space'$" "$basefs" cp -r tree merge
+fails_with "cp -r left the dangling link alone" 1 "" test -e merge/nowhere
+mkdir -p bar-tree/in
+head -c 3000000 /dev/zero > bar-tree/a
+printf 'small' > bar-tree/in/b
+head -c 2000000 /dev/zero > bar-tree/in/c
+bar=$(on_terminal "$basefs" cp -r bar-tree bar-copy)
+exactly "cp -r draws one bar for the whole tree, to its total" "1 1" \
+    sh -c 'printf "%s\n" "$1" | grep -c "cp \[" | tr "\n" " "; printf "%s\n" "$1" | grep -c "100% 4\.8 MiB"' sh "$bar"
+if [ -n "$unprivileged" ]; then
+    mkdir -p shut/open shut/closed && printf 'x' > shut/open/x && chmod 000 shut/closed && chmod 555 shut/open
+    fails_with "ls -R: a subdirectory that cannot be read is a minor problem" 1 \
+        "$(printf "shut:\nclosed\nopen\nbasefs: cannot open directory 'shut/closed': Permission denied\n\nshut/open:\nx")" \
+        $nobody "$basefs" ls -R shut
+    mkdir -m 777 nobody-copies
+    expect "cp -r of a directory its owner may not write" 0 '^$' $nobody "$basefs" cp -r shut/open nobody-copies/open
+    exactly "cp -r filled it and gave it its mode back" "555 x" \
+        sh -c 'echo "$(stat -c %a nobody-copies/open) $(cat nobody-copies/open/x)"'
+fi
+
 # Where the library comes from: the property's file alone when it is set, else
 # the jar's copy, written into a private directory and removed again, and
 # the absolute elements of java.library.path only when that copy cannot be had.

@@ -11,9 +11,10 @@ import java.nio.file.Paths;
 import java.util.List;
 
 /**
- * cp [-n] SRC DST, cp [-n] SRC... DIR: copies files inside the kernel, as
- * GNU cp without -r copies them, with its checks and its words, and a
- * progress bar on a terminal.
+ * cp [-n] [-r|-R] SRC DST, cp [-n] [-r|-R] SRC... DIR: copies files inside
+ * the kernel, as GNU cp copies them, with its checks and its words, and a
+ * progress bar on a terminal; with -r whole trees, as {@link TreeCopy} copies
+ * them.
  */
 final class Cp extends Command {
     private final PrintStream progressOut;
@@ -28,7 +29,7 @@ final class Cp extends Command {
 
     @Override
     int run(List<String> args) {
-        Options options = Options.parse(args, "n", "");
+        Options options = Options.parse(args, "nrR", "");
         List<String> operands = options.operands;
         options.requireOperands(1, "missing file operand");
         options.requireOperands(2,
@@ -38,8 +39,17 @@ final class Cp extends Command {
         if (operands.size() > 2 && !intoDirectory) {
             return messages.targetNotDirectory(last);
         }
+        List<String> sources = operands.subList(0, operands.size() - 1);
+        if (options.has('r') || options.has('R')) {
+            TreeCopy trees = new TreeCopy(messages, options.has('n'), interactive, progressOut);
+            int status = trees.copy(sources, last, intoDirectory);
+            if (trees.interrupted()) {
+                markInterrupted();
+            }
+            return status;
+        }
         int status = BaseFs.EXIT_OK;
-        for (String source : operands.subList(0, operands.size() - 1)) {
+        for (String source : sources) {
             String target = intoDirectory ? PathNames.withSlash(last) + PathNames.baseName(source) : last;
             status = Math.max(status, copy(source, target, options.has('n')));
             if (interrupted()) {
@@ -65,7 +75,7 @@ final class Cp extends Command {
             return BaseFs.EXIT_FAILURE;
         }
         if (sourceFile.isDirectory()) {
-            return omittingDirectory(source);
+            return omittingDirectory(messages, source);
         }
         if (Links.isDangling(target)) {
             // Never create a file where a link someone else may have planted points (-n included).
@@ -116,7 +126,7 @@ final class Cp extends Command {
             if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
                 return BaseFs.EXIT_OK; // created meanwhile: skipped as well
             }
-            return copyFailed(source, target, targetExists, e);
+            return copyFailed(messages, source, target, targetExists, e);
         }
     }
 
@@ -124,7 +134,7 @@ final class Cp extends Command {
      * The library does not say which file a failure was about: the error and
      * the state of the files after it tell, in GNU cp's words.
      */
-    private int copyFailed(String source, String target, boolean targetExisted, IOException e) {
+    static int copyFailed(Messages messages, String source, String target, boolean targetExisted, IOException e) {
         int number = SystemError.number(e);
         File sourceFile = new File(source);
         if (!sourceFile.exists()) {
@@ -132,7 +142,7 @@ final class Cp extends Command {
         }
         if (number == SystemError.EISDIR && sourceFile.isDirectory()
                 || number == SystemError.EINVAL && sourceFile.isDirectory()) {
-            return omittingDirectory(source);
+            return omittingDirectory(messages, source);
         }
         if ((number == SystemError.EACCES || number == SystemError.EPERM) && !sourceFile.canRead()) {
             return messages.fail("cannot open", source, e, "for reading");
@@ -151,7 +161,7 @@ final class Cp extends Command {
         return BaseFs.EXIT_FAILURE;
     }
 
-    private int omittingDirectory(String source) {
+    private static int omittingDirectory(Messages messages, String source) {
         messages.complain("-r not specified; omitting directory " + Quoting.shellEscapeAlways(source));
         return BaseFs.EXIT_FAILURE;
     }

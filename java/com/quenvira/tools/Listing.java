@@ -11,7 +11,9 @@ import java.util.List;
 
 /**
  * ls: operands that are not directories first, then each directory, sorted
- * by name, in GNU ls's layout. The long format is built without format
+ * by name, in GNU ls's layout; with -R each directory's subdirectories after
+ * it, depth first, never through a symbolic link; with -d directories are
+ * listed as the files they are. The long format is built without format
  * strings: a directory of 50,000 entries spends its time in the library. On a
  * terminal names are quoted as GNU ls quotes them there; elsewhere they are
  * printed as they are.
@@ -31,6 +33,8 @@ final class Listing {
     private final boolean numeric;
     private final boolean showAll;
     private final boolean showAlmostAll;
+    private final boolean recursive;
+    private final boolean directoriesAsFiles;
     private final Names users = Names.ofUsers();
     private final Names groups = Names.ofGroups();
     private final MinuteFormat minutes = new MinuteFormat();
@@ -39,14 +43,26 @@ final class Listing {
     private char cachedModeLetter;
     private int cachedModeAttributes;
 
-    Listing(Output out, Messages messages, boolean longFormat, boolean numeric, boolean showAll,
-            boolean showAlmostAll) {
+    /** The choices of ls's options: -l, -n, -a, -A, -R and -d. */
+    static final class Choices {
+        boolean longFormat;
+        boolean numeric;
+        boolean showAll;
+        boolean showAlmostAll;
+        boolean recursive;
+        boolean directoriesAsFiles;
+    }
+
+    Listing(Output out, Messages messages, Choices choices) {
         this.out = out;
         this.messages = messages;
-        this.longFormat = longFormat;
-        this.numeric = numeric;
-        this.showAll = showAll;
-        this.showAlmostAll = showAlmostAll;
+        this.longFormat = choices.longFormat;
+        this.numeric = choices.numeric;
+        this.showAll = choices.showAll;
+        this.showAlmostAll = choices.showAlmostAll;
+        // -d lists a directory as itself: there is nothing to recurse into, as GNU ls has it.
+        this.recursive = choices.recursive && !choices.directoriesAsFiles;
+        this.directoriesAsFiles = choices.directoriesAsFiles;
     }
 
     /** Lists the operands; returns ls's exit status. */
@@ -64,7 +80,9 @@ final class Listing {
                 continue;
             }
             // Without -l a link to a directory on the command line is followed, as GNU ls does.
-            if (info.isDirectory() || (!longFormat && info.isSymbolicLink() && isDirectory(operand))) {
+            if (directoriesAsFiles) {
+                files.add(info);
+            } else if (info.isDirectory() || (!longFormat && info.isSymbolicLink() && isDirectory(operand))) {
                 directories.add(operand);
             } else {
                 files.add(info);
@@ -74,24 +92,59 @@ final class Listing {
         Arrays.sort(fileArray, BY_NAME);
         print(fileArray, "");
         directories.sort(Comparator.naturalOrder());
-        boolean headers = operands.size() > 1;
+        boolean headers = operands.size() > 1 || recursive;
+        TreeWalker walker = new TreeWalker(longFormat ? OWNER_AND_GROUP : 0);
         for (String directory : directories) {
-            status = Math.max(status, listDirectory(directory, headers));
+            DirectoryLister lister = new DirectoryLister(directory, headers);
+            walker.walk(directory, null, lister);
+            status = Math.max(status, lister.status);
         }
         return status;
     }
 
-    private int listDirectory(String directory, boolean header) {
-        String prefix = PathNames.withSlash(directory);
-        FileInfo[] entries;
-        try {
-            entries = BaseFileSystem.nListFileInfos(prefix, longFormat ? OWNER_AND_GROUP : 0, null, 0);
-        } catch (IOException e) {
-            messages.fail("cannot open directory", directory, e);
-            return SERIOUS_TROUBLE;
+    /** Lists the directories a walk from one operand meets: the operand alone without -R. */
+    private final class DirectoryLister implements TreeWalker.Visitor {
+        private final String operand;
+        private final boolean headers;
+        int status;
+
+        DirectoryLister(String operand, boolean headers) {
+            this.operand = operand;
+            this.headers = headers;
         }
+
+        @Override
+        public boolean enter(String path, FileInfo info) {
+            return true;
+        }
+
+        @Override
+        public FileInfo[] listed(String path, FileInfo[] entries) {
+            List<FileInfo> shown = new ArrayList<>(entries.length);
+            boolean hidden = showAll || showAlmostAll;
+            for (FileInfo entry : entries) {
+                if (hidden || !entry.isHidden()) {
+                    shown.add(entry);
+                }
+            }
+            status = Math.max(status, listDirectory(path, shown, headers));
+            // GNU ls -R walks into the directories it has shown, "." and ".." never.
+            return recursive ? shown.toArray(new FileInfo[0]) : new FileInfo[0];
+        }
+
+        @Override
+        public void unreadable(String path, IOException e) {
+            out.flush(); // the message comes after what was listed before it, as GNU's does
+            messages.fail("cannot open directory", path, e);
+            status = Math.max(status, path.equals(operand) ? SERIOUS_TROUBLE : MINOR_TROUBLE);
+        }
+    }
+
+    /** Prints a directory's header when asked and the entries {@code visible} of it, with . and .. for -a. */
+    private int listDirectory(String directory, List<FileInfo> visible, boolean header) {
+        String prefix = PathNames.withSlash(directory);
         int status = 0;
-        List<FileInfo> shown = new ArrayList<>(entries.length + 2);
+        List<FileInfo> shown = new ArrayList<>(visible.size() + 2);
         if (showAll) {
             for (String dot : new String[] {".", ".."}) {
                 try {
@@ -102,12 +155,7 @@ final class Listing {
                 }
             }
         }
-        boolean hidden = showAll || showAlmostAll;
-        for (FileInfo entry : entries) {
-            if (hidden || !entry.isHidden()) {
-                shown.add(entry);
-            }
-        }
+        shown.addAll(visible);
         FileInfo[] sorted = shown.toArray(new FileInfo[0]);
         Arrays.sort(sorted, BY_NAME);
         if (header) {

@@ -18,7 +18,6 @@ final class ModeFormat {
         FileInfo.ATTR_OTHERS_READ, FileInfo.ATTR_OTHERS_WRITE, FileInfo.ATTR_OTHERS_EXECUTE,
     };
     private static final int HIGHEST_MODE_BIT = 04000;
-    private static final int MAX_MODE = 07777;
     private static final int OWNER_EXECUTE_INDEX = 2;
     private static final int GROUP_EXECUTE_INDEX = 5;
     private static final int OTHERS_EXECUTE_INDEX = 8;
@@ -62,17 +61,8 @@ final class ModeFormat {
         return mode;
     }
 
-    /** The attribute word of an octal mode string such as "644" or "4755". */
-    static int attributesOfOctal(String text) {
-        int mode;
-        try {
-            mode = Integer.parseInt(text, 8);
-        } catch (NumberFormatException e) {
-            throw new IllegalArgumentException("invalid mode: " + Quoting.shellEscapeAlways(text));
-        }
-        if (mode < 0 || mode > MAX_MODE) {
-            throw new IllegalArgumentException("invalid mode: " + Quoting.shellEscapeAlways(text));
-        }
+    /** The attribute word of a mode's 07777 bits. */
+    static int attributesOfMode(int mode) {
         int attributes = 0;
         int bit = HIGHEST_MODE_BIT;
         for (int attribute : MODE_BITS) {
