@@ -123,7 +123,7 @@ final class Cmp extends Command {
         if (difference == null) {
             return reportInterrupted();
         }
-        report(first, second, difference, false);
+        report(first, second, difference, true);
         return BaseFs.EXIT_FAILURE;
     }
 
