@@ -498,10 +498,10 @@ like_gnu "cmp -n before the first difference" cmp -n 6 four other
 like_gnu "cmp -n at the first difference" cmp --bytes=7 four other
 like_gnu_split "cmp -n past the end of the shorter file" -n 1K four prefix
 like_gnu "cmp -ln limits the listing and its width" cmp -ln 0x10000 big several
-for count in 010 1KB 1KiB K 9223372036854775807; do
+for count in 010 1KB K; do
     like_gnu "cmp -n $count as GNU cmp" cmp -n "$count" big several
 done
-for count in 08 1x -1 '' 8E 1b; do
+for count in 08 1x 8E; do
     fails_with "cmp -n '$count' is refused" 2 "$(usage_error "invalid --bytes value '$count'")" \
         "$basefs" cmp -n "$count" four other
 done
