@@ -384,6 +384,143 @@ else
     echo "SKIPPED: cannot run as nobody here (needs root and setpriv)"
 fi
 
+# --- options: stat -L and -c, readlink -f, ln -sf, touch -c, cmp -l, -n and -
+# Against GNU on the same files, with times of whole seconds: the library's
+# times have no fraction, so GNU's ".000000000" is the one difference left.
+TZ=UTC
+export TZ
+mkdir opts opts/dir opts/replace opts/replace/taken
+printf 'hello' > opts/file
+: > opts/empty
+mkfifo opts/fifo
+ln -s file opts/link
+ln -s link opts/chain
+ln -s dir opts/to-dir
+ln -s nowhere opts/dangling
+ln -s loop-b opts/loop-a && ln -s loop-a opts/loop-b
+ln -s ../opts/dir/../file opts/dotted
+touch -h -d @1000000000 opts/file opts/empty opts/fifo opts/dir opts/link opts/chain opts/to-dir
+# like_gnu_stat NAME ARGUMENT...: basefs stat prints what GNU stat prints, less the fractions of a second.
+like_gnu_stat() {
+    name=$1
+    shift
+    gnu=$(LC_ALL=C.UTF-8 stat "$@" 2>&1)
+    gnu_status=$?
+    fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed -e 's/\.000000000 / /g' -e 's/^stat: /basefs: /')" \
+        "$basefs" stat "$@"
+}
+every='%n|%s|%F|%a|%A|%U|%G|%u|%g|%x|%y|%X|%Y|%%'
+# A directory's size is the library's 0, not GNU's: left out for directories.
+sizeless='%n|%F|%a|%A|%U|%G|%u|%g|%x|%y|%X|%Y'
+like_gnu_stat "stat -c, every directive, of a file, an empty file, a FIFO and links" -c "$every" \
+    opts/file opts/empty opts/fifo opts/link opts/chain opts/to-dir
+like_gnu_stat "stat -c of a directory" -c "$sizeless" opts/dir
+like_gnu_stat "stat -L -c follows links" -L -c "$every" opts/link opts/chain
+like_gnu_stat "stat --dereference --format= of a link to a directory" --dereference --format="$sizeless" opts/to-dir
+like_gnu_stat "stat --format FORMAT, %% and a % at the end" --format '%%%n%' opts/file
+TZ=Asia/Kolkata like_gnu_stat "stat -c %x %y in a zone of its own" -c '%x|%y|%Y' opts/file
+fails_with "stat -L of a dangling link, and on to the next" 1 \
+    "$(printf '%s\n%s' "basefs: cannot stat 'opts/dangling': No such file or directory" opts/file)" \
+    "$basefs" stat -L -c %n opts/dangling opts/file
+fails_with "stat -c with an unsupported directive prints nothing else" 1 \
+    "basefs: stat: unsupported directive '%i' in format" "$basefs" stat -c '%n %i' opts/file
+fails_with "stat -c names a directive with a width whole" 1 \
+    "basefs: stat: unsupported directive '%-5n' in format" "$basefs" stat -c '%-5n' opts/file
+expect "stat -L shows the file a link leads to" 0 '^  Type: regular file   Size: 5$' "$basefs" stat -L opts/chain
+
+# readlink -f: every component but the last must exist; failures print
+# nothing and exit 1, and say why with -v.
+like_gnu "readlink -f of chains of links, .. and a missing last component" readlink -f \
+    opts/chain opts/dotted opts/to-dir/../dir/ opts/dir/missing "$work/opts//dir/./missing/" opts/dangling .
+like_gnu "readlink -f of a missing middle component prints nothing" readlink -f opts/missing/x
+like_gnu "readlink -fv says why each fails" readlink -fv opts/missing/x opts/file/x opts/file/ opts/loop-a opts/chain
+like_gnu "readlink -fn of several operands" readlink -fn opts/chain opts/link
+
+# ln -sf replaces files and links, never a directory; the new link is made
+# under another name and renamed over the old, which is never removed first.
+printf 'x' > opts/replace/file
+ln -s old opts/replace/link
+exactly "ln -sf replaces a file and a link" "$(printf 'one\ntwo')" \
+    sh -c '"$1" ln -sf one opts/replace/file && "$1" ln -sf two opts/replace/link && readlink opts/replace/file opts/replace/link' \
+    sh "$basefs"
+like_gnu "ln -sf refuses to replace a directory" ln -sf taken opts/replace
+exactly "ln -sf leaves nothing else in the directory" "file link taken" echo $(ls opts/replace)
+if command -v strace > /dev/null; then
+    exactly "strace: ln -sf renames over the destination and removes nothing" "rename unlink-free" \
+        sh -c 'strace -f -qq -o ln.trace -e trace=unlink,unlinkat,rename,renameat,renameat2 "$1" ln -sf three opts/replace/file;
+            grep -q "rename.*\"opts/replace/file\") = 0" ln.trace && printf "rename "; grep -q "unlink.*opts/replace/file" ln.trace || printf unlink-free' \
+        sh "$basefs"
+else
+    echo "SKIPPED: no strace here for the trace of ln -sf"
+fi
+if [ -n "$unprivileged" ]; then
+    mkdir -m 1777 opts/sticky
+    printf 'r' > opts/sticky/roots
+    exactly "as nobody: ln -sf over root's file in a sticky directory as GNU ln" \
+        "$($nobody ln -sf x opts/sticky/roots 2>&1 | sed 's/^ln: /basefs: /'; ls -A opts/sticky)" \
+        sh -c '$0 "$@" 2>&1; ls -A opts/sticky' \
+        $nobody "$basefs" ln -sf x opts/sticky/roots
+fi
+
+# touch -c creates nothing, through a dangling link neither, and passes over what is missing.
+like_gnu "touch -c of missing files and a dangling link" touch -c opts/none opts/dangling opts/no-dir/x
+like_gnu "touch -c of a path through a file" touch -c opts/file/x
+fails_with "touch -c created nothing" 2 "" sh -c 'ls -d opts/none opts/nowhere opts/no-dir 2> /dev/null'
+for row in "-c -d @1000 second" "-c -h -d @2000 link" "-c -h -m -d @3000 second"; do
+    exactly "touch $row changes what GNU touch changes" "$(times_after touch $row)" times_after "$basefs" touch $row
+done
+
+# cmp -l, -n and - are read in Java; -l's numbers are as wide as the most
+# bytes compared, as GNU's.
+cp big several
+for at in 0 65535 65536 2999999; do
+    printf '\377' | dd of=several bs=1 seek="$at" conv=notrunc 2>/dev/null
+done
+# split_output COMMAND...: COMMAND's standard output, then its standard error; COMMAND's status.
+split_output() {
+    "$@" 2> split.err
+    split_status=$?
+    sed 's/^cmp: /basefs: /' split.err
+    return "$split_status"
+}
+# like_gnu_split NAME ARGUMENT...: basefs cmp as GNU cmp, standard output and standard error apart.
+like_gnu_split() {
+    name=$1
+    shift
+    gnu=$(LC_ALL=C.UTF-8 split_output cmp "$@")
+    gnu_status=$?
+    fails_with "$name" "$gnu_status" "$gnu" split_output "$basefs" cmp "$@"
+}
+like_gnu "cmp -l lists every differing byte" cmp -l big several
+like_gnu_split "cmp -l with a shorter file: its bytes, then EOF without a line" -l several cut
+like_gnu_split "cmp --verbose with an empty file" --verbose four empty
+like_gnu "cmp -n before the first difference" cmp -n 6 four other
+like_gnu "cmp -n at the first difference" cmp --bytes=7 four other
+like_gnu_split "cmp -n past the end of the shorter file" -n 1K four prefix
+like_gnu "cmp -ln limits the listing and its width" cmp -ln 0x10000 big several
+for count in 010 1KB K; do
+    like_gnu "cmp -n $count as GNU cmp" cmp -n "$count" big several
+done
+for count in 08 1x 8E; do
+    fails_with "cmp -n '$count' is refused" 2 "$(usage_error "invalid --bytes value '$count'")" \
+        "$basefs" cmp -n "$count" four other
+done
+fails_with "cmp -l and -s together are refused" 2 "$(usage_error "options -l and -s are incompatible")" \
+    "$basefs" cmp -l -s four other
+if command -v bash > /dev/null; then
+    for line in "cmp - four < <(printf 'a\nbQ')" "cmp -l four - < <(printf 'a\nX\nc\nY')" \
+        "cmp -n 3 - four < <(printf 'a\nbQ')" "cmp - - < <(printf 'a')"; do
+        like_gnu_in_bash "$line as GNU cmp" "$line"
+    done
+else
+    echo "SKIPPED: no bash for cmp with standard input from a pipe"
+fi
+# Standard input from a file at an offset: the comparison starts there, and
+# -l's width counts only the bytes from there on.
+at_offset() { (dd bs=1 skip=2999990 count=0 2> /dev/null; exec "$@" -l - several) < big; }
+gnu=$(LC_ALL=C.UTF-8 split_output at_offset cmp)
+fails_with "cmp -l - from a file at an offset as GNU cmp" $? "$gnu" split_output at_offset "$basefs" cmp
+
 # The launcher decodes names as UTF-8 whatever the caller's locale.
 printf 'e' > "dir/smile-$(printf '\360\237\230\200').txt"
 expect "names outside the BMP in the C locale" 0 "^smile-$(printf '\360\237\230\200')\.txt$" env LC_ALL=C "$basefs" ls dir

@@ -2,17 +2,35 @@ package com.quenvira.tools;
 
 import com.quenvira.internal.io.BaseFileSystem;
 import java.io.File;
+import java.io.FileDescriptor;
+import java.io.FileInputStream;
+import java.io.FilterInputStream;
 import java.io.IOException;
+import java.io.InputStream;
 import java.io.PrintStream;
+import java.nio.channels.FileChannel;
+import java.nio.file.Files;
+import java.nio.file.Paths;
 import java.util.List;
+import java.util.Map;
 
 /**
- * cmp [-s] A B: compares two files byte by byte and reports the first
- * difference as GNU cmp does; exit status 0 same, 1 different, 2 trouble.
+ * cmp [-l|-s] [-n LIMIT] A B: compares two files byte by byte and reports the
+ * first difference (-l: every differing byte; -n: within the first LIMIT
+ * bytes) as GNU cmp does; "-" is standard input from where it stands. Exit
+ * status 0 same, 1 different, 2 trouble.
  */
 final class Cmp extends Command {
+    private static final Map<String, Character> LONG_OPTIONS = Map.of("verbose", 'l', "bytes", 'n',
+            "silent", 's', "quiet", 's');
+    private static final String STANDARD_INPUT = "-";
+    /** Where Linux shows what standard input is open on. */
+    private static final String STANDARD_INPUT_FILE = "/dev/stdin";
+    private static final int OCTAL_BYTE_WIDTH = 3;
+
     private final PrintStream progressOut;
     private final boolean interactive;
+    private FileInputStream standardInput;
 
     /** {@code interactive}: a person watches, and sees a progress bar on {@code progressOut}. */
     Cmp(Output out, Messages messages, PrintStream progressOut, boolean interactive) {
@@ -23,8 +41,12 @@ final class Cmp extends Command {
 
     @Override
     int run(List<String> args) {
-        Options options = Options.parse(args, "s", "");
+        Options options = Options.parse(LongOptions.toShort(args, LONG_OPTIONS, "n"), "sl", "n");
         List<String> operands = options.operands;
+        if (options.has('l') && options.has('s')) {
+            throw new UsageError("options -l and -s are incompatible");
+        }
+        long limit = limit(options.value('n'));
         options.requireOperands(1, "missing operand after 'cmp'");
         options.requireOperands(2, "missing operand after " + Quoting.shellEscapeAlways(operands.get(0)));
         if (operands.size() > 2) {
@@ -32,13 +54,21 @@ final class Cmp extends Command {
         }
         String first = operands.get(0);
         String second = operands.get(1);
+        if (first.equals(STANDARD_INPUT) && second.equals(STANDARD_INPUT)) {
+            return BaseFs.EXIT_OK; // one stream at one offset: GNU cmp reads nothing either
+        }
         boolean silent = options.has('s');
-        boolean once = drainedByReading(first) || drainedByReading(second);
-        long total = Math.max(new File(first).length(), once ? new File(second).length() : 0);
-        Progress progress = new Progress("cmp", total, interactive && !silent, progressOut);
+        boolean listing = options.has('l');
+        boolean inJava = listing || options.value('n') != null || first.equals(STANDARD_INPUT)
+                || second.equals(STANDARD_INPUT) || drainedByReading(first) || drainedByReading(second);
+        long total = Math.min(limit, Math.max(new File(first).length(), inJava ? new File(second).length() : 0));
+        boolean barShown = interactive && !silent && !listing && !first.equals(STANDARD_INPUT)
+                && !second.equals(STANDARD_INPUT);
+        Progress progress = new Progress("cmp", total, barShown, progressOut);
         InterruptHook hook = InterruptHook.install(progress);
         try {
-            return once ? compareOnce(first, second, silent, progress) : compareTwice(first, second, silent, progress);
+            return inJava ? compareOnce(first, second, silent, listing, limit, progress)
+                    : compareTwice(first, second, silent, progress);
         } catch (IOException e) {
             progress.finish();
             // GNU cmp names the file and the reason: "cmp: /etc: Is a directory".
@@ -47,6 +77,18 @@ final class Cmp extends Command {
             return BaseFs.EXIT_TROUBLE;
         } finally {
             hook.release();
+        }
+    }
+
+    /** The bytes -n allows (all without it); a count GNU cmp refuses is a usage error. */
+    private static long limit(String text) {
+        if (text == null) {
+            return Long.MAX_VALUE;
+        }
+        try {
+            return ByteCount.parse(text);
+        } catch (IllegalArgumentException e) {
+            throw new UsageError("invalid --bytes value " + Quoting.shellEscapeAlways(text));
         }
     }
 
@@ -73,18 +115,30 @@ final class Cmp extends Command {
             return BaseFs.EXIT_FAILURE;
         }
         progress.restart();
-        Difference difference = Difference.find(first, second, progress);
+        Difference difference;
+        try (InputStream a = open(first); InputStream b = open(second)) {
+            difference = Difference.find(a, b, Long.MAX_VALUE, progress, null);
+        }
         progress.finish();
         if (difference == null) {
             return reportInterrupted();
         }
-        report(first, second, difference);
+        report(first, second, difference, true);
         return BaseFs.EXIT_FAILURE;
     }
 
-    /** A pipe cannot be read a second time: both operands are read once, in Java, up to the first difference. */
-    private int compareOnce(String first, String second, boolean silent, Progress progress) throws IOException {
-        Difference difference = Difference.find(first, second, progress);
+    /**
+     * A pipe cannot be read a second time, and the library compares whole files
+     * only: both operands are read once, in Java, up to the first difference
+     * (-l: to the end) or the limit.
+     */
+    private int compareOnce(String first, String second, boolean silent, boolean listing, long limit,
+            Progress progress) throws IOException {
+        Difference difference;
+        try (InputStream a = open(first); InputStream b = open(second)) {
+            Difference.Listing lines = listing ? lister(offsetWidth(limit, first, second)) : null;
+            difference = Difference.find(a, b, limit, progress, lines);
+        }
         progress.finish();
         if (difference == null) {
             return reportInterrupted();
@@ -92,10 +146,74 @@ final class Cmp extends Command {
         if (!difference.found) {
             return BaseFs.EXIT_OK;
         }
-        if (!silent) {
-            report(first, second, difference);
+        if (!silent && (!listing || difference.ended >= 0)) {
+            report(first, second, difference, !listing);
         }
         return BaseFs.EXIT_FAILURE;
+    }
+
+    /** The operand to read: standard input for "-", left open, from where it stands. */
+    private InputStream open(String operand) throws IOException {
+        if (!operand.equals(STANDARD_INPUT)) {
+            return Files.newInputStream(Paths.get(operand));
+        }
+        return new FilterInputStream(standardInput()) {
+            @Override
+            public void close() {
+                // Standard input stays open: it is not the command's to close.
+            }
+        };
+    }
+
+    /** Descriptor 0 read directly: System.in's buffer would take bytes before anyone asked for them. */
+    private FileInputStream standardInput() {
+        if (standardInput == null) {
+            standardInput = new FileInputStream(FileDescriptor.in);
+        }
+        return standardInput;
+    }
+
+    /**
+     * The width of cmp -l's byte numbers, as GNU's: the digits of the limit or,
+     * if fewer, of the bytes left in the shortest operand that is a regular file.
+     */
+    private int offsetWidth(long limit, String first, String second) throws IOException {
+        long largest = limit;
+        for (String operand : List.of(first, second)) {
+            long left = bytesLeft(operand);
+            if (left >= 0) {
+                largest = Math.min(largest, left);
+            }
+        }
+        return Long.toString(Math.max(largest, 0)).length();
+    }
+
+    /** The bytes of a regular file from where it will be read; -1 for anything else. */
+    private long bytesLeft(String operand) throws IOException {
+        if (!operand.equals(STANDARD_INPUT)) {
+            File file = new File(operand);
+            return file.isFile() ? file.length() : -1;
+        }
+        if (!new File(STANDARD_INPUT_FILE).isFile()) {
+            return -1;
+        }
+        FileChannel channel = standardInput().getChannel();
+        return channel.size() - channel.position();
+    }
+
+    /** cmp -l's line for each differing byte: its number right-aligned, then both bytes in octal. */
+    private Difference.Listing lister(int width) {
+        return (number, first, second) -> {
+            String digits = Long.toString(number);
+            out.spaces(width - digits.length()).print(digits).print(' ');
+            octal(first).print(' ');
+            octal(second).println();
+        };
+    }
+
+    private Output octal(int value) {
+        String digits = Integer.toOctalString(value);
+        return out.spaces(OCTAL_BYTE_WIDTH - digits.length()).print(digits);
     }
 
     private int reportInterrupted() {
@@ -107,14 +225,15 @@ final class Cmp extends Command {
     /**
      * GNU cmp prints the names as they are; one holding a control character
      * is quoted in a message, and in the output when that is a terminal.
+     * {@code withLine}: the EOF message names the line (not for -l).
      */
-    private void report(String first, String second, Difference difference) {
+    private void report(String first, String second, Difference difference, boolean withLine) {
         if (!difference.found) {
             out.println(printed(first) + " " + printed(second) + " differ"); // changed meanwhile: no position to tell
         } else if (difference.ended >= 0) {
             out.flush();
             messages.complain(difference.endMessage(Quoting.shellEscapeIfUnprintable(first),
-                    Quoting.shellEscapeIfUnprintable(second)));
+                    Quoting.shellEscapeIfUnprintable(second), withLine));
         } else {
             out.println(difference.differMessage(printed(first), printed(second)));
         }
@@ -122,12 +241,13 @@ final class Cmp extends Command {
 
     /**
      * Which of two files a comparison failed on: cmp opens both, then reads, so
-     * a file that cannot be opened comes before a directory, which cannot be read.
+     * a file that cannot be opened comes before a directory, which cannot be
+     * read. Standard input is open already.
      */
     private static String culprit(int number, String first, String second) {
         for (String path : List.of(first, second)) {
             File file = new File(path);
-            if (!file.exists() || !file.canRead()) {
+            if (!path.equals(STANDARD_INPUT) && (!file.exists() || !file.canRead())) {
                 return path;
             }
         }

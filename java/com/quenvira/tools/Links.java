@@ -11,7 +11,7 @@ import java.io.IOException;
  */
 final class Links {
     /** How many links Linux follows in one path before it says ELOOP. */
-    private static final int MAX_LINKS_FOLLOWED = 40;
+    static final int MAX_LINKS_FOLLOWED = 40;
 
     private Links() {
     }

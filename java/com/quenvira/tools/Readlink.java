@@ -4,7 +4,11 @@ import com.quenvira.internal.io.BaseFileSystem;
 import java.io.IOException;
 import java.util.List;
 
-/** readlink [-v] [-n] PATH...: prints each symbolic link's target, silent about other paths unless -v. */
+/**
+ * readlink [-f] [-v] [-n] PATH...: prints each symbolic link's target (-f:
+ * the canonical absolute path each path leads to, see {@link CanonicalPath}),
+ * silent about failures unless -v.
+ */
 final class Readlink extends Command {
     Readlink(Output out, Messages messages) {
         super(out, messages);
@@ -12,15 +16,19 @@ final class Readlink extends Command {
 
     @Override
     int run(List<String> args) {
-        Options options = Options.parse(args, "vqsn", "");
+        Options options = Options.parse(args, "fvqsn", "");
         options.requireOperands(1, "missing operand");
         boolean verbose = options.has('v') && !options.has('q') && !options.has('s');
         // -n leaves the newline out, for one operand only, as GNU readlink does.
         boolean newline = !options.has('n') || options.operands.size() > 1;
+        if (options.has('n') && newline) {
+            messages.complain("ignoring --no-newline with multiple arguments");
+        }
         int status = BaseFs.EXIT_OK;
         for (String path : options.operands) {
             try {
-                out.print(printed(BaseFileSystem.nReadSymbolicLink(path)));
+                String shown = options.has('f') ? CanonicalPath.of(path) : BaseFileSystem.nReadSymbolicLink(path);
+                out.print(printed(shown));
                 if (newline) {
                     out.println();
                 }

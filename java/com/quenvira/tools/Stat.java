@@ -8,11 +8,17 @@ import java.time.LocalDateTime;
 import java.time.ZoneId;
 import java.time.format.DateTimeFormatter;
 import java.util.List;
+import java.util.Map;
 
-/** stat PATH...: all the library knows of each path, in the layout of GNU stat. */
+/**
+ * stat [-L] [-c FORMAT] PATH...: all the library knows of each path, in the
+ * layout of GNU stat or in FORMAT's (see {@link StatFormat}); -L: of what a
+ * link leads to.
+ */
 final class Stat extends Command {
     private static final int EVERYTHING = BaseFileSystem.INFO_ACCESSED | BaseFileSystem.INFO_OWNER
             | BaseFileSystem.INFO_GROUP;
+    private static final Map<String, Character> LONG_OPTIONS = Map.of("dereference", 'L', "format", 'c');
     private static final DateTimeFormatter FULL_TIME_FORMAT = DateTimeFormatter.ofPattern("yyyy-MM-dd HH:mm:ss");
 
     private final Names userNames = Names.ofUsers();
@@ -24,25 +30,49 @@ final class Stat extends Command {
 
     @Override
     int run(List<String> args) {
-        Options options = Options.parse(args, "", "");
+        Options options = Options.parse(LongOptions.toShort(args, LONG_OPTIONS, "c"), "L", "c");
         options.requireOperands(1, "missing operand");
+        StatFormat format = null;
+        if (options.value('c') != null) {
+            try {
+                format = StatFormat.parse(options.value('c'));
+            } catch (IllegalArgumentException e) {
+                messages.complain(e.getMessage());
+                return BaseFs.EXIT_FAILURE;
+            }
+        }
         int status = BaseFs.EXIT_OK;
         for (String path : options.operands) {
+            String examined;
             FileInfoEx info;
             try {
-                info = (FileInfoEx) BaseFileSystem.nGetFileInfo(path, PathNames.baseName(path), EVERYTHING);
+                examined = options.has('L') ? followed(path) : path;
+                info = (FileInfoEx) BaseFileSystem.nGetFileInfo(examined, PathNames.baseName(path), EVERYTHING);
             } catch (IOException e) {
                 status = messages.fail("cannot stat", path, e);
                 continue;
             }
-            print(path, info);
+            FileType type = FileType.of(info, "", examined);
+            if (format != null) {
+                out.println(format.render(printed(path), info, type));
+            } else {
+                print(path, info, type);
+            }
         }
         return status;
     }
 
-    private void print(String path, FileInfoEx info) {
-        FileType type = FileType.of(info, "", path);
-        String description = type == FileType.REGULAR && info.getSize() == 0 ? "regular empty file" : type.description;
+    /** stat -L: the file the links starting at {@code path} end in; a link leading nowhere is a missing file. */
+    private static String followed(String path) throws IOException {
+        String target = Links.finalTarget(path);
+        if (target == null) {
+            throw SystemError.of(SystemError.ENOENT);
+        }
+        return target;
+    }
+
+    private void print(String path, FileInfoEx info, FileType type) {
+        String description = StatFormat.typeWords(info, type);
         out.print("  File: ").print(printed(path));
         if (info.isSymbolicLink()) {
             out.print(" -> ").print(printed(Links.shownTarget(path)));

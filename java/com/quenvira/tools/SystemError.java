@@ -126,4 +126,9 @@ final class SystemError {
         }
         return e.getMessage();
     }
+
+    /** A failure of the tool's own with an error number, in the library's form ("No such file or directory [2]"). */
+    static IOException of(int number) {
+        return new IOException(text(number) + " [" + number + "]");
+    }
 }

@@ -11,9 +11,9 @@ import java.nio.file.StandardOpenOption;
 import java.util.List;
 
 /**
- * touch [-d TIME] [-a|-m] [-h] PATH...: sets the access and modification
+ * touch [-d TIME] [-a|-m] [-c] [-h] PATH...: sets the access and modification
  * times (-a, -m: only one), to now or to TIME, of what each path leads to
- * (-h: of the path itself).
+ * (-h: of the path itself); -c creates nothing and passes over what is missing.
  */
 final class Touch extends Command {
     Touch(Output out, Messages messages) {
@@ -22,7 +22,7 @@ final class Touch extends Command {
 
     @Override
     int run(List<String> args) {
-        Options options = Options.parse(args, "amh", "d");
+        Options options = Options.parse(args, "amch", "d");
         options.requireOperands(1, "missing file operand");
         long time;
         try {
@@ -39,35 +39,44 @@ final class Touch extends Command {
         if (options.has('m') || !options.has('a')) {
             mask |= BaseFileSystem.INFO_MODIFIED;
         }
+        boolean create = !options.has('c');
         int status = BaseFs.EXIT_OK;
         for (String path : options.operands) {
-            int result = options.has('h') ? touchItself(path, mask, time) : touchFollowing(path, mask, time);
+            int result = options.has('h') ? touchItself(path, mask, time, create)
+                    : touchFollowing(path, mask, time, create);
             status = Math.max(status, result);
         }
         return status;
     }
 
     /** touch -h: the times of the path itself, a link's own included; nothing is created. */
-    private int touchItself(String path, int mask, long time) {
+    private int touchItself(String path, int mask, long time, boolean create) {
         try {
             BaseFileSystem.nSetFileInfo(path, mask, time, time, 0, 0);
             return BaseFs.EXIT_OK;
         } catch (IOException e) {
+            if (!create && SystemError.number(e) == SystemError.ENOENT) {
+                return BaseFs.EXIT_OK; // -c: a missing file is passed over silently, as GNU touch does
+            }
             return messages.fail("setting times of", path, e);
         }
     }
 
     /**
      * touch: the times of the file a link leads to (the library sets a link's
-     * own), or of the path itself, created when missing. Nothing is created
-     * through a link: one that leads nowhere is refused, as cp refuses it.
+     * own), or of the path itself, created when missing unless {@code create}
+     * is false. Nothing is created through a link: one that leads nowhere is
+     * refused, as cp refuses it; without {@code create} it is passed over.
      */
-    private int touchFollowing(String path, int mask, long time) {
+    private int touchFollowing(String path, int mask, long time, boolean create) {
         try {
-            if (!new File(path).exists() && !Links.isLink(path)) {
+            if (create && !new File(path).exists() && !Links.isLink(path)) {
                 createUnlessLinked(path);
             }
             String target = Links.finalTarget(path);
+            if (target == null && !create) {
+                return BaseFs.EXIT_OK;
+            }
             if (target == null && Links.isLink(path)) {
                 return messages.notThroughDanglingLink(path);
             }
@@ -75,7 +84,11 @@ final class Touch extends Command {
             BaseFileSystem.nSetFileInfo(target != null ? target : path, mask, time, time, 0, 0);
             return BaseFs.EXIT_OK;
         } catch (IOException e) {
-            return messages.fail("cannot touch", path, e);
+            if (!create && SystemError.number(e) == SystemError.ENOENT) {
+                return BaseFs.EXIT_OK;
+            }
+            // GNU touch says "cannot touch" of its open, which -c leaves out.
+            return messages.fail(create ? "cannot touch" : "setting times of", path, e);
         }
     }
 
