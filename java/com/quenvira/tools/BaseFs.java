@@ -47,7 +47,7 @@ public final class BaseFs {
 
     BaseFs(Output out, Output err, PrintStream progressOut, boolean interactive) {
         this.out = out;
-        this.messages = new Messages(err);
+        this.messages = new Messages(err, out);
         this.progressOut = progressOut;
         this.interactive = interactive;
     }
@@ -63,11 +63,12 @@ public final class BaseFs {
             BaseFileSystem.nInitStatic();
         } catch (UnsatisfiedLinkError e) {
             // The library's own message says what was tried and what to change; a stack adds nothing.
-            new Messages(err).complain(e.getMessage());
+            new Messages(err, null).complain(e.getMessage());
             System.exit(EXIT_TROUBLE);
         }
         Output out = Output.standardOutput();
-        BaseFs tool = new BaseFs(out, err, System.err, System.console() != null);
+        // Progress only for a person watching standard error; never into a pipe or a file.
+        BaseFs tool = new BaseFs(out, err, System.err, err.isTerminal());
         int status;
         try {
             status = tool.run(args);

@@ -36,7 +36,7 @@ final class Cmp extends Command {
         boolean once = drainedByReading(first) || drainedByReading(second);
         long total = Math.max(new File(first).length(), once ? new File(second).length() : 0);
         Progress progress = new Progress("cmp", total, interactive && !silent, progressOut);
-        InterruptHook hook = InterruptHook.install(progress);
+        InterruptHook hook = InterruptHook.install(progress, messages, null);
         try {
             return once ? compareOnce(first, second, silent, progress) : compareTwice(first, second, silent, progress);
         } catch (IOException e) {
@@ -64,7 +64,7 @@ final class Cmp extends Command {
         boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
         progress.finish();
         if (progress.stopRequested()) {
-            return reportInterrupted();
+            return interruptedStatus();
         }
         if (same) {
             return BaseFs.EXIT_OK;
@@ -76,7 +76,7 @@ final class Cmp extends Command {
         Difference difference = Difference.find(first, second, progress);
         progress.finish();
         if (difference == null) {
-            return reportInterrupted();
+            return interruptedStatus();
         }
         report(first, second, difference);
         return BaseFs.EXIT_FAILURE;
@@ -87,7 +87,7 @@ final class Cmp extends Command {
         Difference difference = Difference.find(first, second, progress);
         progress.finish();
         if (difference == null) {
-            return reportInterrupted();
+            return interruptedStatus();
         }
         if (!difference.found) {
             return BaseFs.EXIT_OK;
@@ -98,8 +98,8 @@ final class Cmp extends Command {
         return BaseFs.EXIT_FAILURE;
     }
 
-    private int reportInterrupted() {
-        messages.complain("cmp: interrupted");
+    /** Ctrl-C stopped the comparison: the JVM is exiting with the signal's status, and GNU cmp says nothing. */
+    private int interruptedStatus() {
         markInterrupted();
         return BaseFs.EXIT_TROUBLE;
     }

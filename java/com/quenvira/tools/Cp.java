@@ -85,8 +85,9 @@ final class Cp extends Command {
         if (targetExists && noClobber) {
             return BaseFs.EXIT_OK; // GNU cp 9.1 -n skips an existing destination silently
         }
-        Progress progress = new Progress("cp", sourceFile.length(), interactive, progressOut);
-        InterruptHook hook = InterruptHook.install(progress);
+        long size = sourceFile.isFile() ? sourceFile.length() : Progress.UNKNOWN_TOTAL;
+        Progress progress = new Progress("cp", size, interactive, progressOut);
+        InterruptHook hook = InterruptHook.install(progress, messages, target);
         try {
             return copyWatched(source, target, noClobber, targetExists, progress);
         } finally {
@@ -94,16 +95,14 @@ final class Cp extends Command {
         }
     }
 
-    /** The library's copy, reported through {@code progress}, which Ctrl-C stops. */
+    /** The library's copy, reported through {@code progress}, which Ctrl-C stops (the hook says so). */
     private int copyWatched(String source, String target, boolean noClobber, boolean targetExists,
             Progress progress) {
         int flags = noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0;
         try {
-            long copied = BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
+            BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
             progress.finish();
             if (progress.stopRequested()) {
-                messages.complain("cp: interrupted after " + copied + " bytes; " + Quoting.shellEscapeAlways(target)
-                        + " is incomplete");
                 markInterrupted();
                 return BaseFs.EXIT_INTERRUPTED;
             }

@@ -6,27 +6,40 @@ import java.io.IOException;
 /**
  * The tool's messages on standard error, each written at once, in GNU
  * coreutils' wording: "basefs: WHAT 'PATH': REASON", with the file names
- * quoted as coreutils quotes them in a message.
+ * quoted as coreutils quotes them in a message. On a terminal, what the
+ * command has printed so far comes first, so that a person reads the lines in
+ * the order they happened; into a pipe or a file standard output stays
+ * buffered, as GNU's does.
  */
 final class Messages {
     private static final String TRY_HELP = "Try '" + BaseFs.PROGRAM + " --help' for more information.";
 
     private final Output err;
+    private final Output out;
 
-    Messages(Output err) {
+    /** Messages on {@code err}, flushing {@code out} (null for none) first when that is a terminal. */
+    Messages(Output err, Output out) {
         this.err = err;
+        this.out = out;
     }
 
-    /** "basefs: MESSAGE". */
-    void complain(String message) {
+    /** "basefs: MESSAGE". Synchronized: the interrupt hook may speak while the command does. */
+    synchronized void complain(String message) {
+        flushTerminal();
         err.print(BaseFs.PROGRAM).print(": ").println(message);
     }
 
     /** A usage error: one line naming the problem, one pointing to the help; returns {@code status}. */
-    int usage(int status, String problem) {
+    synchronized int usage(int status, String problem) {
         complain(problem);
         err.println(TRY_HELP);
         return status;
+    }
+
+    private void flushTerminal() {
+        if (out != null && out.isTerminal()) {
+            out.flush();
+        }
     }
 
     /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
