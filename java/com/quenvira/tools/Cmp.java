@@ -136,4 +136,20 @@ final class Cmp extends Command {
         }
         return first;
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs cmp [OPTION]... FILE1 FILE2
+                Compare two files byte by byte.
+
+                  -l              output byte numbers and differing byte values
+                  -n LIMIT        compare at most LIMIT bytes
+                  -s              suppress all normal output
+                      --help      display this help and exit
+
+                A FILE of '-' is standard input.
+                Exit status is 0 if inputs are the same, 1 if different, 2 if trouble.
+                """;
+    }
 }

@@ -162,4 +162,19 @@ final class Cp extends Command {
             return false;
         }
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs cp [OPTION]... SOURCE DEST
+                  or:  basefs cp [OPTION]... SOURCE... DIRECTORY
+                Copy SOURCE to DEST, or multiple SOURCE(s) to DIRECTORY, inside the kernel.
+
+                  -n              do not overwrite an existing file
+                  -r, -R          copy directories recursively
+                      --help      display this help and exit
+
+                On a terminal, a progress line on standard error shows the bytes copied.
+                """;
+    }
 }

@@ -96,4 +96,23 @@ final class Touch extends Command {
             }
         }
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs touch [OPTION]... FILE...
+                Update the access and modification times of each FILE to the current time.
+
+                A FILE argument that does not exist is created empty, unless -c or -h
+                is supplied.
+
+                  -a              change only the access time
+                  -c              do not create any files
+                  -d STRING       use STRING instead of the current time: @SECONDS,
+                                    YYYY-MM-DD, or YYYY-MM-DD HH:MM[:SS] in local time
+                  -h              affect each symbolic link instead of any referenced file
+                  -m              change only the modification time
+                      --help      display this help and exit
+                """;
+    }
 }
