@@ -16,6 +16,9 @@ import java.util.List;
  * progress bar on a terminal.
  */
 final class Cp extends Command {
+    /** What {@link #unusableTarget} and {@link #unopenable} return when cp may go on. */
+    private static final int USABLE = -1;
+
     private final PrintStream progressOut;
     private final boolean interactive;
 
@@ -67,10 +70,11 @@ final class Cp extends Command {
         if (sourceFile.isDirectory()) {
             return omittingDirectory(source);
         }
-        if (Links.isDangling(target)) {
-            // Never create a file where a link someone else may have planted points (-n included).
-            return messages.notThroughDanglingLink(target);
+        int unusable = unusableTarget(target);
+        if (unusable != USABLE) {
+            return unusable;
         }
+        boolean dangling = Links.isDangling(target);
         boolean targetExists = new File(target).exists() || Links.isLink(target);
         if (targetExists && sameFile(source, target)) {
             messages.complain(Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
@@ -82,8 +86,16 @@ final class Cp extends Command {
                     + " with non-directory");
             return BaseFs.EXIT_FAILURE;
         }
-        if (targetExists && noClobber) {
+        if (targetExists && noClobber && !dangling) {
             return BaseFs.EXIT_OK; // GNU cp 9.1 -n skips an existing destination silently
+        }
+        unusable = unopenable(sourceFile, source, target);
+        if (unusable != USABLE) {
+            return unusable;
+        }
+        if (dangling) {
+            // Never create a file where a link someone else may have planted points (-n included).
+            return messages.notThroughDanglingLink(target);
         }
         long size = sourceFile.isFile() ? sourceFile.length() : Progress.UNKNOWN_TOTAL;
         Progress progress = new Progress("cp", size, interactive, progressOut);
@@ -148,6 +160,41 @@ final class Cp extends Command {
         messages.complain("cannot copy " + Quoting.shellEscapeAlways(source) + " to "
                 + Quoting.shellEscapeAlways(target) + ": " + SystemError.reason(e));
         return BaseFs.EXIT_FAILURE;
+    }
+
+    /**
+     * GNU cp looks at the destination before it opens anything: a name it
+     * cannot look at ("file/x", or one under a directory it may not search) is
+     * reported as such. Returns the status of that report, or {@link #USABLE}.
+     */
+    private int unusableTarget(String target) {
+        try {
+            BaseFileSystem.nGetFileInfo(target, target, 0);
+        } catch (IOException e) {
+            if (SystemError.number(e) != SystemError.ENOENT) {
+                return messages.fail("cannot stat", target, e);
+            }
+        }
+        return USABLE;
+    }
+
+    /**
+     * GNU cp opens the source before it creates the destination: an unreadable
+     * source is named first, then a missing destination whose trailing slash
+     * names a directory that is not there. Returns that report's status, or {@link #USABLE}.
+     */
+    private int unopenable(File sourceFile, String source, String target) {
+        if (!sourceFile.canRead()) {
+            messages.complain("cannot open " + Quoting.shellEscapeAlways(source) + " for reading: "
+                    + SystemError.text(SystemError.EACCES));
+            return BaseFs.EXIT_FAILURE;
+        }
+        if (target.endsWith("/") && !new File(target).exists()) {
+            messages.complain("cannot create regular file " + Quoting.shellEscapeAlways(target) + ": "
+                    + SystemError.text(SystemError.ENOTDIR));
+            return BaseFs.EXIT_FAILURE;
+        }
+        return USABLE;
     }
 
     private int omittingDirectory(String source) {

@@ -62,11 +62,8 @@ final class Messages {
 
     /** GNU's words for a last operand that must be a directory and is not (a dangling link is not there); returns 1. */
     int targetNotDirectory(String target) {
-        if (new File(target).exists()) {
-            complain("target " + Quoting.shellEscapeAlways(target) + " is not a directory");
-        } else {
-            complain("target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(SystemError.ENOENT));
-        }
+        int reason = new File(target).exists() ? SystemError.ENOTDIR : SystemError.ENOENT;
+        complain("target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(reason));
         return BaseFs.EXIT_FAILURE;
     }
 }
