@@ -131,7 +131,7 @@ public final class BaseFs {
         try {
             return command.run(rest);
         } catch (UsageError e) {
-            return messages.usage(troubleStatus(name), e.getMessage());
+            return messages.usage(troubleStatus(name), e.getMessage(), command.namesProgramInTryHelp());
         } finally {
             interrupted = command.interrupted();
         }

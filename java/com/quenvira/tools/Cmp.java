@@ -98,6 +98,11 @@ final class Cmp extends Command {
         return BaseFs.EXIT_FAILURE;
     }
 
+    @Override
+    boolean namesProgramInTryHelp() {
+        return true; // "cmp: Try 'cmp --help' for more information."
+    }
+
     /** Ctrl-C stopped the comparison: the JVM is exiting with the signal's status, and GNU cmp says nothing. */
     private int interruptedStatus() {
         markInterrupted();

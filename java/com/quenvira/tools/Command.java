@@ -22,6 +22,11 @@ abstract class Command {
     /** What `basefs COMMAND --help` prints: the synopsis and each option in a line, as GNU's --help does. */
     abstract String usage();
 
+    /** Whether a usage error's pointer to the help starts with the program's name, as diffutils' does. */
+    boolean namesProgramInTryHelp() {
+        return false;
+    }
+
     /** Whether the user's Ctrl-C ended the command: the JVM is then already exiting with the signal's status. */
     final boolean interrupted() {
         return interrupted;

@@ -14,10 +14,10 @@ final class Ln extends Command {
     @Override
     int run(List<String> args) {
         Options options = Options.parse(args, "s", "");
+        options.requireOperands(1, "missing file operand");
         if (!options.has('s')) {
             throw new UsageError("only symbolic links are supported: use ln -s");
         }
-        options.requireOperands(1, "missing file operand");
         List<String> operands = options.operands;
         if (operands.size() == 1) {
             return symlink(operands.get(0), PathNames.baseName(operands.get(0)));

@@ -31,8 +31,17 @@ final class Messages {
 
     /** A usage error: one line naming the problem, one pointing to the help; returns {@code status}. */
     synchronized int usage(int status, String problem) {
+        return usage(status, problem, false);
+    }
+
+    /** A usage error, with the program's name before the pointer to the help when {@code named} (diffutils'). */
+    synchronized int usage(int status, String problem, boolean named) {
         complain(problem);
-        err.println(TRY_HELP);
+        if (named) {
+            complain(TRY_HELP);
+        } else {
+            err.println(TRY_HELP);
+        }
         return status;
     }
 

@@ -32,7 +32,7 @@ final class Stat extends Command {
             try {
                 info = (FileInfoEx) BaseFileSystem.nGetFileInfo(path, PathNames.baseName(path), EVERYTHING);
             } catch (IOException e) {
-                status = messages.fail("cannot stat", path, e);
+                status = messages.fail("cannot statx", path, e); // GNU stat 9.1 names the call it makes
                 continue;
             }
             print(path, info);

@@ -75,8 +75,27 @@ final class Touch extends Command {
             BaseFileSystem.nSetFileInfo(target != null ? target : path, mask, time, time, 0, 0);
             return BaseFs.EXIT_OK;
         } catch (IOException e) {
+            return touchFailed(path, e);
+        }
+    }
+
+    /**
+     * GNU touch opens the file for writing before it sets the times, and
+     * names that open's failure when setting them fails too: a file others
+     * own and we may not write is "Permission denied", not the EPERM of the
+     * times. A directory, or a writable file, whose times could not be set says so.
+     */
+    private int touchFailed(String path, IOException e) {
+        File file = new File(path);
+        if (!file.exists()) {
             return messages.fail("cannot touch", path, e);
         }
+        if (file.isDirectory() || file.canWrite()) {
+            return messages.fail("setting times of", path, e); // a directory is not opened for writing
+        }
+        messages.complain("cannot touch " + Quoting.shellEscapeAlways(path) + ": "
+                + SystemError.text(SystemError.EACCES));
+        return BaseFs.EXIT_FAILURE;
     }
 
     /**
