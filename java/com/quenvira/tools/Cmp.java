@@ -117,7 +117,6 @@ final class Cmp extends Command {
         if (!difference.found) {
             out.println(printed(first) + " " + printed(second) + " differ"); // changed meanwhile: no position to tell
         } else if (difference.ended >= 0) {
-            out.flush();
             messages.complain(difference.endMessage(Quoting.shellEscapeIfUnprintable(first),
                     Quoting.shellEscapeIfUnprintable(second)));
         } else {

@@ -6,10 +6,9 @@ import java.io.IOException;
 /**
  * The tool's messages on standard error, each written at once, in GNU
  * coreutils' wording: "basefs: WHAT 'PATH': REASON", with the file names
- * quoted as coreutils quotes them in a message. On a terminal, what the
- * command has printed so far comes first, so that a person reads the lines in
- * the order they happened; into a pipe or a file standard output stays
- * buffered, as GNU's does.
+ * quoted as coreutils quotes them in a message. What the command has
+ * printed so far on standard output is written first, as GNU's error() does,
+ * so that its lines and the messages come in the order they happened.
  */
 final class Messages {
     private static final String TRY_HELP = "Try '" + BaseFs.PROGRAM + " --help' for more information.";
@@ -17,7 +16,7 @@ final class Messages {
     private final Output err;
     private final Output out;
 
-    /** Messages on {@code err}, flushing {@code out} (null for none) first when that is a terminal. */
+    /** Messages on {@code err}, flushing {@code out} (null for none) before each. */
     Messages(Output err, Output out) {
         this.err = err;
         this.out = out;
@@ -25,7 +24,9 @@ final class Messages {
 
     /** "basefs: MESSAGE". Synchronized: the interrupt hook may speak while the command does. */
     synchronized void complain(String message) {
-        flushTerminal();
+        if (out != null) {
+            out.flush();
+        }
         err.print(BaseFs.PROGRAM).print(": ").println(message);
     }
 
@@ -45,11 +46,6 @@ final class Messages {
         return status;
     }
 
-    private void flushTerminal() {
-        if (out != null && out.isTerminal()) {
-            out.flush();
-        }
-    }
 
     /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
     int fail(String what, String path, IOException e) {
