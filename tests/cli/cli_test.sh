@@ -86,6 +86,8 @@ stat_with() {
 # A usage error is one line naming the problem and this one.
 try_help="Try 'basefs --help' for more information."
 usage_error() { printf 'basefs: %s\n%s' "$1" "$try_help"; }
+# diffutils (cmp) names the program in that line too.
+diffutils_usage_error() { printf 'basefs: %s\nbasefs: %s' "$1" "$try_help"; }
 
 # like_gnu NAME PROGRAM ARGUMENT...: basefs PROGRAM exits with GNU PROGRAM's
 # status and prints what it prints, with basefs for the program's name.
@@ -182,7 +184,7 @@ else
 fi
 
 fails_with "stat without an operand" 1 "$(usage_error "missing operand")" "$basefs" stat
-fails_with "stat of a missing file" 1 "basefs: cannot stat 'missing': No such file or directory" "$basefs" stat missing
+fails_with "stat of a missing file" 1 "basefs: cannot statx 'missing': No such file or directory" "$basefs" stat missing
 
 expect "touch creates and sets a date" 0 '' "$basefs" touch -d '2001-02-03 04:05:06' dir/new
 expect "stat shows the time set" 0 'Modify: 2001-02-03 04:05:06' "$basefs" stat dir/new
@@ -260,7 +262,7 @@ fails_with "cp into a missing directory" 1 "basefs: cannot create regular file '
 fails_with "cp of a file onto itself" 1 "basefs: 'big' and 'big' are the same file" "$basefs" cp big big
 fails_with "cp onto a full device" 1 "basefs: error writing '/dev/full': No space left on device" "$basefs" cp big /dev/full
 fails_with "cp without a destination" 1 "$(usage_error "missing destination file operand after 'big'")" "$basefs" cp big
-fails_with "cp of several files into a file" 1 "basefs: target 'copy' is not a directory" "$basefs" cp big dir/plain.txt copy
+fails_with "cp of several files into a file" 1 "basefs: target 'copy': Not a directory" "$basefs" cp big dir/plain.txt copy
 mkdir into
 expect "cp of several files into a directory" 0 '' "$basefs" cp big dir/plain.txt into
 exactly "both are there" "$(printf 'big\nplain.txt')" "$basefs" ls into
@@ -312,8 +314,8 @@ fails_with "cmp of a directory second" 2 "basefs: dir: Is a directory" "$basefs"
 fails_with "cmp of a missing file" 2 "basefs: missing: No such file or directory" "$basefs" cmp big missing
 fails_with "cmp names a missing file before a directory" 2 "basefs: missing: No such file or directory" \
     "$basefs" cmp dir missing
-fails_with "cmp with one operand" 2 "$(usage_error "missing operand after 'four'")" "$basefs" cmp four
-fails_with "cmp with three operands" 2 "$(usage_error "extra operand 'prefix'")" "$basefs" cmp four other prefix
+fails_with "cmp with one operand" 2 "$(diffutils_usage_error "missing operand after 'four'")" "$basefs" cmp four
+fails_with "cmp with three operands" 2 "$(diffutils_usage_error "extra operand 'prefix'")" "$basefs" cmp four other prefix
 # Past the library's first 64 KiB block, the position is GNU cmp's.
 head -c 200000 big > cut
 cp big flipped
@@ -574,8 +576,6 @@ fails_with "cmp: a name with ESC is quoted in its EOF message" 1 "basefs: EOF on
     "$basefs" cmp four "names/a${esc}b"
 fails_with "no command" 2 "$(usage_error "missing command")" "$basefs"
 fails_with "unknown command" 2 "$(usage_error "unknown command 'frob'")" "$basefs" frob
-expect "--help prints the usage" 0 '^usage: basefs COMMAND' "$basefs" --help
-expect "a command's --help prints the usage" 0 '^usage: basefs COMMAND' "$basefs" cmp --help
 quiet "the launcher starts without a warning" "$basefs" stat /etc/hostname
 
 # --- recursion: ls -R, ls -d, ls -1, chmod symbolic modes and -R, cp -r
@@ -955,6 +955,141 @@ if [ -n "$restricted" ]; then
 else
     echo "SKIPPED: no JDK 24 or later here, the native-access cases need one"
 fi
+
+# --- tool-core: signals, progress, order on a terminal, help, GNU's words
+
+# interrupt NAME SIGNAL STATUS EXPECTED COMMAND...: once COMMAND waits in the
+# kernel for a FIFO's writer, it gets SIGNAL; it must end with STATUS (a guard
+# kills it after 5 s, which shows as 137) and print exactly EXPECTED.
+interrupt() {
+    name=$1 signal=$2 status=$3 expected=$4
+    shift 4
+    # A job started with & ignores SIGINT: env gives the command the default back.
+    env --default-signal "$@" > interrupt.out 2>&1 &
+    pid=$!
+    waited=0
+    until grep -qs wait_for_partner /proc/$pid/task/*/wchan; do
+        if [ "$waited" -ge 600 ] || ! kill -0 "$pid" 2> /dev/null; then
+            break
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    kill -s "$signal" "$pid"
+    (sleep 5; kill -s KILL "$pid" 2> /dev/null) &
+    guard=$!
+    wait "$pid"
+    actual=$?
+    kill "$guard" 2> /dev/null
+    output=$(cat interrupt.out)
+    if [ "$actual" -eq "$status" ] && [ "$output" = "$expected" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED: %s (status %s, expected %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$status" \
+            "$expected" "$output"
+    fi
+}
+mkfifo no-writer
+interrupt "Ctrl-C ends cp blocked on a FIFO with 130, naming the destination" INT 130 \
+    "basefs: interrupted; 'fifo-copy' may be incomplete" "$basefs" cp no-writer fifo-copy
+interrupt "SIGTERM ends cp blocked on a FIFO with 143" TERM 143 \
+    "basefs: interrupted; 'fifo-copy' may be incomplete" "$basefs" cp no-writer fifo-copy
+interrupt "Ctrl-C ends cmp blocked on a FIFO with 130, silent as GNU cmp" INT 130 "" "$basefs" cmp no-writer four
+
+# on_screen COMMAND...: what a terminal shows after COMMAND ran on it: of each
+# line, what follows its last carriage return, without erase sequences.
+on_screen() {
+    on_terminal "$@" > /dev/null
+    screen_status=$?
+    sed -e 's/\r$//' -e 's/.*\r//' -e "s/${esc}\\[K//g" terminal.out
+    return "$screen_status"
+}
+# drew_progress PATTERN: the raw terminal.out held a progress line matching PATTERN.
+drew_progress() { tr '\r' '\n' < terminal.out | grep -Eq -- "$1"; }
+if command -v script > /dev/null; then
+    exactly "cp from a pipe on a terminal leaves no progress line behind" "" \
+        on_screen sh -c 'head -c 20000000 /dev/zero | "$0" cp /dev/stdin piped-copy' "$basefs"
+    fails_with "cp from a pipe showed bytes and rate, no percentage" 0 "" \
+        drew_progress '^cp [0-9.]+ (B|KiB|MiB) [0-9.]+ [KMG]?i?B/s'"${esc}"'\[K$'
+    fails_with "the copy from a pipe is whole" 0 "" cmp -n 20000000 /dev/zero piped-copy
+    # cmp today left its two passes' bars above the result.
+    fails_with "cmp on a terminal shows the result alone" 1 "$(LC_ALL=C.UTF-8 cmp big flipped)" \
+        on_screen "$basefs" cmp big flipped
+    fails_with "cmp on a terminal drew its bar before erasing it" 0 "" drew_progress '^cmp \[#* *\] +[0-9]+%'
+    exactly "the sparse copy leaves no bar behind" "" on_screen "$basefs" cp sparse sparse-copy
+    fails_with "no progress when only standard output is a terminal" 0 "" \
+        on_terminal sh -c '"$0" cp big quiet-copy 2> progress.err && test ! -s progress.err' "$basefs"
+    # stat's record of a, the error, then b's, in that order: GNU's error()
+    # writes standard output before each message, on a terminal or not.
+    records_and_messages() { on_terminal "$@" | grep -E 'File:|basefs:'; }
+    exactly "on a terminal standard output comes before each message" \
+        "$(printf "  File: four\nbasefs: cannot statx 'missing': No such file or directory\n  File: big")" \
+        records_and_messages "$basefs" stat four missing big
+else
+    echo "SKIPPED: no script(1) here for a terminal"
+fi
+
+exactly "into a pipe as well records and messages in order, as GNU stat's" \
+    "$(LC_ALL=C stat four missing big 2>&1 | grep -E 'File:|stat:' | sed 's/^stat:/basefs:/')" \
+    sh -c '"$0" stat four missing big 2>&1 | grep -E "File:|basefs:"' "$basefs"
+
+# help_lists COMMAND OPTION...: COMMAND --help starts with its synopsis and
+# gives each OPTION a line of its own.
+help_lists() {
+    command=$1
+    shift
+    pattern="^Usage: basefs $command "
+    help=$("$basefs" "$command" --help 2>&1)
+    actual=$?
+    missing=
+    printf '%s\n' "$help" | head -n 1 | grep -Eq -- "$pattern" || missing="the synopsis"
+    for option in "$@" --help; do
+        printf '%s\n' "$help" | grep -Eq -- "^ +(-., )?$option( |,|$)" || missing="$missing $option"
+    done
+    if [ "$actual" -eq 0 ] && [ -z "$missing" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED: %s --help (status %s) lacks%s\n%s\n' "$command" "$actual" "$missing" "$help"
+    fi
+}
+help_lists cp -n -r -R
+help_lists ls -a -A -d -l -n -R -1
+help_lists stat -L -c
+help_lists touch -a -c -d -h -m
+help_lists chmod -R
+help_lists ln -f -s
+help_lists readlink -f -n -q -s -v
+help_lists cmp -l -n -s
+help_lists user
+expect "basefs --help lists the commands and names --version" 0 "^      --version " "$basefs" --help
+exactly "basefs help COMMAND is COMMAND --help" "$("$basefs" chmod --help)" "$basefs" help chmod
+fails_with "an unknown command's --help is an error" 2 "$(usage_error "unknown command 'frob'")" "$basefs" frob --help
+
+# GNU cp 9.1 looks at the destination before it opens the source, and says
+# so in its own words.
+touch not-a-dir
+for row in "target that is a file|big four not-a-dir" \
+    "a missing name with a trailing slash|four dir/nothing/" \
+    "a name under a file|four not-a-dir/x" "a file named with a trailing slash|four four/"; do
+    like_gnu "cp: ${row%%|*} as GNU cp" cp ${row#*|}
+done
+if [ -n "$unprivileged" ]; then
+    # like_gnu_as_nobody NAME PROGRAM ARGUMENT...: like_gnu for an unprivileged user.
+    like_gnu_as_nobody() {
+        name=$1
+        shift
+        gnu=$(LC_ALL=C.UTF-8 $nobody "$@" 2>&1)
+        gnu_status=$?
+        fails_with "$name" "$gnu_status" "$(printf '%s\n' "$gnu" | sed "s/^$1: /basefs: /")" $nobody "$basefs" "$@"
+    }
+    like_gnu_as_nobody "cp into a directory that cannot be searched as GNU cp" cp four locked/x
+    like_gnu_as_nobody "cp of an unreadable file onto a trailing slash as GNU cp" cp unreadable dir/nothing/
+    like_gnu_as_nobody "stat under a directory that cannot be searched as GNU stat" stat locked/x
+    like_gnu_as_nobody "touch of another user's file as GNU touch" touch four
+fi
+fails_with "ln without an operand as GNU ln" 1 "$(usage_error "missing file operand")" "$basefs" ln
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

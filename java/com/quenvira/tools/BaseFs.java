@@ -23,21 +23,27 @@ public final class BaseFs {
     static final int EXIT_INTERRUPTED = 130;
     /** What a shell reports for a process that SIGPIPE ended: 128 + 13. */
     static final int EXIT_BROKEN_PIPE = 141;
-    private static final String USAGE = String.join("\n",
-            "usage: basefs COMMAND [ARGUMENT...]",
-            "  ls [-l] [-a|-A] [-n] [PATH...]   list directories (-a with . and .., -A without)",
-            "  stat PATH...                     show what the library knows of each path",
-            "  touch [-d TIME] [-a|-m] [-h] PATH...",
-            "                                   set times (now, or TIME: 2024-05-01, '2024-05-01 12:00:00', @SECONDS)",
-            "                                   of what a link leads to (-h: of the link itself)",
-            "  chmod MODE PATH...               set permissions from an octal MODE",
-            "  ln -s TARGET [LINK|DIR]          create a symbolic link",
-            "  readlink [-v] [-n] PATH...       print a symbolic link's target (-v: say why not)",
-            "  user ID...   group ID...         names of numeric user and group IDs",
-            "  cp [-n] SRC DST, cp [-n] SRC... DIR",
-            "                                   copy files inside the kernel (-n: skip an existing DST)",
-            "  cmp [-s] A B                     compare two files byte by byte: the first difference",
-            "                                   (-s: exit status only; 0 same, 1 different, 2 trouble)");
+    private static final String USAGE = """
+            Usage: basefs COMMAND [OPTION]... [ARGUMENT]...
+              or:  basefs --version
+            Coreutils-like commands over the basefs native library.
+
+            Commands:
+              cmp       compare two files byte by byte
+              chmod     change the mode of files
+              cp        copy files inside the kernel
+              group     print the names of numeric group IDs
+              ln        make symbolic links
+              ls        list directory contents
+              readlink  print the value of a symbolic link or a canonical file name
+              stat      display file status
+              touch     change file timestamps
+              user      print the names of numeric user IDs
+
+            'basefs COMMAND --help' describes a command and its options.
+                  --help      display this help and exit
+                  --version   output version information and exit
+            """;
 
     private final Output out;
     private final Messages messages;
@@ -47,7 +53,7 @@ public final class BaseFs {
 
     BaseFs(Output out, Output err, PrintStream progressOut, boolean interactive) {
         this.out = out;
-        this.messages = new Messages(err);
+        this.messages = new Messages(err, out);
         this.progressOut = progressOut;
         this.interactive = interactive;
     }
@@ -63,11 +69,12 @@ public final class BaseFs {
             BaseFileSystem.nInitStatic();
         } catch (UnsatisfiedLinkError e) {
             // The library's own message says what was tried and what to change; a stack adds nothing.
-            new Messages(err).complain(e.getMessage());
+            new Messages(err, null).complain(e.getMessage());
             System.exit(EXIT_TROUBLE);
         }
         Output out = Output.standardOutput();
-        BaseFs tool = new BaseFs(out, err, System.err, System.console() != null);
+        // Progress only for a person watching standard error; never into a pipe or a file.
+        BaseFs tool = new BaseFs(out, err, System.err, err.isTerminal());
         int status;
         try {
             status = tool.run(args);
@@ -105,18 +112,26 @@ public final class BaseFs {
         }
         String name = args[0];
         List<String> rest = new ArrayList<>(Arrays.asList(args).subList(1, args.length));
-        if (name.equals("help") || name.equals("--help") || name.equals("-h") || asksForHelp(rest)) {
-            out.println(USAGE);
+        if (name.equals("help") && !rest.isEmpty()) {
+            // "basefs help cp" is "basefs cp --help".
+            name = rest.get(0);
+            rest = List.of("--help");
+        } else if (name.equals("help") || name.equals("--help") || name.equals("-h")) {
+            out.print(USAGE);
             return EXIT_OK;
         }
         Command command = command(name);
         if (command == null) {
             return messages.usage(EXIT_TROUBLE, "unknown command " + Quoting.shellEscapeAlways(name));
         }
+        if (asksForHelp(rest)) {
+            out.print(command.usage());
+            return EXIT_OK;
+        }
         try {
             return command.run(rest);
         } catch (UsageError e) {
-            return messages.usage(troubleStatus(name), e.getMessage());
+            return messages.usage(troubleStatus(name), e.getMessage(), command.namesProgramInTryHelp());
         } finally {
             interrupted = command.interrupted();
         }

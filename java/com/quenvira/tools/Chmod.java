@@ -151,4 +151,19 @@ final class Chmod extends Command {
     private static String permissions(int mode) {
         return ModeFormat.modeString('-', ModeFormat.attributesOfMode(mode)).substring(1);
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs chmod [OPTION]... MODE[,MODE]... FILE...
+                  or:  basefs chmod [OPTION]... OCTAL-MODE FILE...
+                Change the mode of each FILE to MODE.
+
+                  -R              change files and directories recursively
+                      --help      display this help and exit
+
+                Each MODE is of the form '[ugoa]*[-+=][rwxXst]*', several separated by
+                commas (u+x,go-w), or an octal number (755).
+                """;
+    }
 }

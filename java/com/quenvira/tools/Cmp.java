@@ -65,7 +65,7 @@ final class Cmp extends Command {
         boolean barShown = interactive && !silent && !listing && !first.equals(STANDARD_INPUT)
                 && !second.equals(STANDARD_INPUT);
         Progress progress = new Progress("cmp", total, barShown, progressOut);
-        InterruptHook hook = InterruptHook.install(progress);
+        InterruptHook hook = InterruptHook.install(progress, messages, null);
         try {
             return inJava ? compareOnce(first, second, silent, listing, limit, progress)
                     : compareTwice(first, second, silent, progress);
@@ -106,7 +106,7 @@ final class Cmp extends Command {
         boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
         progress.finish();
         if (progress.stopRequested()) {
-            return reportInterrupted();
+            return interruptedStatus();
         }
         if (same) {
             return BaseFs.EXIT_OK;
@@ -121,7 +121,7 @@ final class Cmp extends Command {
         }
         progress.finish();
         if (difference == null) {
-            return reportInterrupted();
+            return interruptedStatus();
         }
         report(first, second, difference, true);
         return BaseFs.EXIT_FAILURE;
@@ -141,7 +141,7 @@ final class Cmp extends Command {
         }
         progress.finish();
         if (difference == null) {
-            return reportInterrupted();
+            return interruptedStatus();
         }
         if (!difference.found) {
             return BaseFs.EXIT_OK;
@@ -216,8 +216,13 @@ final class Cmp extends Command {
         return out.spaces(OCTAL_BYTE_WIDTH - digits.length()).print(digits);
     }
 
-    private int reportInterrupted() {
-        messages.complain("cmp: interrupted");
+    @Override
+    boolean namesProgramInTryHelp() {
+        return true; // "cmp: Try 'cmp --help' for more information."
+    }
+
+    /** Ctrl-C stopped the comparison: the JVM is exiting with the signal's status, and GNU cmp says nothing. */
+    private int interruptedStatus() {
         markInterrupted();
         return BaseFs.EXIT_TROUBLE;
     }
@@ -231,7 +236,6 @@ final class Cmp extends Command {
         if (!difference.found) {
             out.println(printed(first) + " " + printed(second) + " differ"); // changed meanwhile: no position to tell
         } else if (difference.ended >= 0) {
-            out.flush();
             messages.complain(difference.endMessage(Quoting.shellEscapeIfUnprintable(first),
                     Quoting.shellEscapeIfUnprintable(second), withLine));
         } else {
@@ -255,5 +259,21 @@ final class Cmp extends Command {
             return new File(first).isDirectory() ? first : second;
         }
         return first;
+    }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs cmp [OPTION]... FILE1 FILE2
+                Compare two files byte by byte.
+
+                  -l              output byte numbers and differing byte values
+                  -n LIMIT        compare at most LIMIT bytes
+                  -s              suppress all normal output
+                      --help      display this help and exit
+
+                A FILE of '-' is standard input.
+                Exit status is 0 if inputs are the same, 1 if different, 2 if trouble.
+                """;
     }
 }

@@ -3,8 +3,8 @@ package com.quenvira.tools;
 import java.util.List;
 
 /**
- * One of the tool's commands: what it prints to, the words it fails in, and
- * its run over the arguments after its name.
+ * One of the tool's commands: what it prints to, the words it fails in, its
+ * run over the arguments after its name, and its --help text.
  */
 abstract class Command {
     final Output out;
@@ -18,6 +18,14 @@ abstract class Command {
 
     /** Runs the command; returns its exit status, or throws {@link UsageError} for arguments given wrongly. */
     abstract int run(List<String> args);
+
+    /** What `basefs COMMAND --help` prints: the synopsis and each option in a line, as GNU's --help does. */
+    abstract String usage();
+
+    /** Whether a usage error's pointer to the help starts with the program's name, as diffutils' does. */
+    boolean namesProgramInTryHelp() {
+        return false;
+    }
 
     /** Whether the user's Ctrl-C ended the command: the JVM is then already exiting with the signal's status. */
     final boolean interrupted() {

@@ -17,6 +17,9 @@ import java.util.List;
  * them.
  */
 final class Cp extends Command {
+    /** What {@link #unusableTarget} and {@link #unopenable} return when cp may go on. */
+    private static final int USABLE = -1;
+
     private final PrintStream progressOut;
     private final boolean interactive;
 
@@ -77,10 +80,11 @@ final class Cp extends Command {
         if (sourceFile.isDirectory()) {
             return omittingDirectory(messages, source);
         }
-        if (Links.isDangling(target)) {
-            // Never create a file where a link someone else may have planted points (-n included).
-            return messages.notThroughDanglingLink(target);
+        int unusable = unusableTarget(target);
+        if (unusable != USABLE) {
+            return unusable;
         }
+        boolean dangling = Links.isDangling(target);
         boolean targetExists = new File(target).exists() || Links.isLink(target);
         if (targetExists && sameFile(source, target)) {
             messages.complain(Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
@@ -92,11 +96,20 @@ final class Cp extends Command {
                     + " with non-directory");
             return BaseFs.EXIT_FAILURE;
         }
-        if (targetExists && noClobber) {
+        if (targetExists && noClobber && !dangling) {
             return BaseFs.EXIT_OK; // GNU cp 9.1 -n skips an existing destination silently
         }
-        Progress progress = new Progress("cp", sourceFile.length(), interactive, progressOut);
-        InterruptHook hook = InterruptHook.install(progress);
+        unusable = unopenable(sourceFile, source, target);
+        if (unusable != USABLE) {
+            return unusable;
+        }
+        if (dangling) {
+            // Never create a file where a link someone else may have planted points (-n included).
+            return messages.notThroughDanglingLink(target);
+        }
+        long size = sourceFile.isFile() ? sourceFile.length() : Progress.UNKNOWN_TOTAL;
+        Progress progress = new Progress("cp", size, interactive, progressOut);
+        InterruptHook hook = InterruptHook.install(progress, messages, target);
         try {
             return copyWatched(source, target, noClobber, targetExists, progress);
         } finally {
@@ -104,16 +117,14 @@ final class Cp extends Command {
         }
     }
 
-    /** The library's copy, reported through {@code progress}, which Ctrl-C stops. */
+    /** The library's copy, reported through {@code progress}, which Ctrl-C stops (the hook says so). */
     private int copyWatched(String source, String target, boolean noClobber, boolean targetExists,
             Progress progress) {
         int flags = noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0;
         try {
-            long copied = BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
+            BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
             progress.finish();
             if (progress.stopRequested()) {
-                messages.complain("cp: interrupted after " + copied + " bytes; " + Quoting.shellEscapeAlways(target)
-                        + " is incomplete");
                 markInterrupted();
                 return BaseFs.EXIT_INTERRUPTED;
             }
@@ -161,6 +172,41 @@ final class Cp extends Command {
         return BaseFs.EXIT_FAILURE;
     }
 
+    /**
+     * GNU cp looks at the destination before it opens anything: a name it
+     * cannot look at ("file/x", or one under a directory it may not search) is
+     * reported as such. Returns the status of that report, or {@link #USABLE}.
+     */
+    private int unusableTarget(String target) {
+        try {
+            BaseFileSystem.nGetFileInfo(target, target, 0);
+        } catch (IOException e) {
+            if (SystemError.number(e) != SystemError.ENOENT) {
+                return messages.fail("cannot stat", target, e);
+            }
+        }
+        return USABLE;
+    }
+
+    /**
+     * GNU cp opens the source before it creates the destination: an unreadable
+     * source is named first, then a missing destination whose trailing slash
+     * names a directory that is not there. Returns that report's status, or {@link #USABLE}.
+     */
+    private int unopenable(File sourceFile, String source, String target) {
+        if (!sourceFile.canRead()) {
+            messages.complain("cannot open " + Quoting.shellEscapeAlways(source) + " for reading: "
+                    + SystemError.text(SystemError.EACCES));
+            return BaseFs.EXIT_FAILURE;
+        }
+        if (target.endsWith("/") && !new File(target).exists()) {
+            messages.complain("cannot create regular file " + Quoting.shellEscapeAlways(target) + ": "
+                    + SystemError.text(SystemError.ENOTDIR));
+            return BaseFs.EXIT_FAILURE;
+        }
+        return USABLE;
+    }
+
     private static int omittingDirectory(Messages messages, String source) {
         messages.complain("-r not specified; omitting directory " + Quoting.shellEscapeAlways(source));
         return BaseFs.EXIT_FAILURE;
@@ -172,5 +218,20 @@ final class Cp extends Command {
         } catch (IOException | InvalidPathException e) {
             return false;
         }
+    }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs cp [OPTION]... SOURCE DEST
+                  or:  basefs cp [OPTION]... SOURCE... DIRECTORY
+                Copy SOURCE to DEST, or multiple SOURCE(s) to DIRECTORY, inside the kernel.
+
+                  -n              do not overwrite an existing file
+                  -r, -R          copy directories recursively
+                      --help      display this help and exit
+
+                On a terminal, a progress line on standard error shows the bytes copied.
+                """;
     }
 }

@@ -143,4 +143,21 @@ final class Ln extends Command {
         messages.complain(Quoting.shellEscapeColon(link) + ": cannot overwrite directory");
         return BaseFs.EXIT_FAILURE;
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs ln -s [OPTION]... TARGET LINK_NAME
+                  or:  basefs ln -s [OPTION]... TARGET
+                  or:  basefs ln -s [OPTION]... TARGET... DIRECTORY
+                In the 1st form, create a symbolic link to TARGET with the name LINK_NAME.
+                In the 2nd form, create a link to TARGET in the current directory.
+                In the 3rd form, create links to each TARGET in DIRECTORY.
+                Only symbolic links are made: -s is required.
+
+                  -f              remove existing destination files
+                  -s              make symbolic links
+                      --help      display this help and exit
+                """;
+    }
 }

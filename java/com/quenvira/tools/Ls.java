@@ -25,4 +25,22 @@ final class Ls extends Command {
         choices.directoriesAsFiles = options.has('d');
         return new Listing(out, messages, choices).list(operands);
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs ls [OPTION]... [FILE]...
+                List information about the FILEs (the current directory by default),
+                sorted by name.
+
+                  -a              do not ignore entries starting with .
+                  -A              do not list implied . and ..
+                  -d              list directories themselves, not their contents
+                  -l              use a long listing format
+                  -n              like -l, but list numeric user and group IDs
+                  -R              list subdirectories recursively
+                  -1              list one file per line
+                      --help      display this help and exit
+                """;
+    }
 }

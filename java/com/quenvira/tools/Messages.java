@@ -6,28 +6,46 @@ import java.io.IOException;
 /**
  * The tool's messages on standard error, each written at once, in GNU
  * coreutils' wording: "basefs: WHAT 'PATH': REASON", with the file names
- * quoted as coreutils quotes them in a message.
+ * quoted as coreutils quotes them in a message. What the command has
+ * printed so far on standard output is written first, as GNU's error() does,
+ * so that its lines and the messages come in the order they happened.
  */
 final class Messages {
     private static final String TRY_HELP = "Try '" + BaseFs.PROGRAM + " --help' for more information.";
 
     private final Output err;
+    private final Output out;
 
-    Messages(Output err) {
+    /** Messages on {@code err}, flushing {@code out} (null for none) before each. */
+    Messages(Output err, Output out) {
         this.err = err;
+        this.out = out;
     }
 
-    /** "basefs: MESSAGE". */
-    void complain(String message) {
+    /** "basefs: MESSAGE". Synchronized: the interrupt hook may speak while the command does. */
+    synchronized void complain(String message) {
+        if (out != null) {
+            out.flush();
+        }
         err.print(BaseFs.PROGRAM).print(": ").println(message);
     }
 
     /** A usage error: one line naming the problem, one pointing to the help; returns {@code status}. */
-    int usage(int status, String problem) {
+    synchronized int usage(int status, String problem) {
+        return usage(status, problem, false);
+    }
+
+    /** A usage error, with the program's name before the pointer to the help when {@code named} (diffutils'). */
+    synchronized int usage(int status, String problem, boolean named) {
         complain(problem);
-        err.println(TRY_HELP);
+        if (named) {
+            complain(TRY_HELP);
+        } else {
+            err.println(TRY_HELP);
+        }
         return status;
     }
+
 
     /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
     int fail(String what, String path, IOException e) {
@@ -49,11 +67,8 @@ final class Messages {
 
     /** GNU's words for a last operand that must be a directory and is not (a dangling link is not there); returns 1. */
     int targetNotDirectory(String target) {
-        if (new File(target).exists()) {
-            complain("target " + Quoting.shellEscapeAlways(target) + " is not a directory");
-        } else {
-            complain("target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(SystemError.ENOENT));
-        }
+        int reason = new File(target).exists() ? SystemError.ENOTDIR : SystemError.ENOENT;
+        complain("target " + Quoting.shellEscapeAlways(target) + ": " + SystemError.text(reason));
         return BaseFs.EXIT_FAILURE;
     }
 }

@@ -52,4 +52,12 @@ final class Principals extends Command {
             return messages.fail("cannot look up " + kind, text, e);
         }
     }
+
+    @Override
+    String usage() {
+        return "Usage: basefs " + kind + " ID...\n"
+                + "Print each numeric " + kind + " ID and the name the system gives it.\n"
+                + "\n"
+                + "      --help      display this help and exit\n";
+    }
 }

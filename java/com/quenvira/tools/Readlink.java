@@ -42,4 +42,20 @@ final class Readlink extends Command {
         }
         return status;
     }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs readlink [OPTION]... FILE...
+                Print the value of a symbolic link or canonical file name.
+
+                  -f              canonicalize by following every symlink in every component
+                                    of the given name recursively; all but the last component
+                                    must exist
+                  -n              do not output the trailing delimiter
+                  -q, -s          suppress most error messages (on by default)
+                  -v              report error messages
+                      --help      display this help and exit
+                """;
+    }
 }

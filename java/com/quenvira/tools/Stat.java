@@ -49,7 +49,7 @@ final class Stat extends Command {
                 examined = options.has('L') ? followed(path) : path;
                 info = (FileInfoEx) BaseFileSystem.nGetFileInfo(examined, PathNames.baseName(path), EVERYTHING);
             } catch (IOException e) {
-                status = messages.fail("cannot stat", path, e);
+                status = messages.fail("cannot statx", path, e); // GNU stat 9.1 names the call it makes
                 continue;
             }
             FileType type = FileType.of(info, "", examined);
@@ -96,5 +96,36 @@ final class Stat extends Command {
 
     private static String formatTime(long millis) {
         return LocalDateTime.ofInstant(Instant.ofEpochMilli(millis), ZoneId.systemDefault()).format(FULL_TIME_FORMAT);
+    }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs stat [OPTION]... FILE...
+                Display file status.
+
+                  -L              follow links
+                  -c FORMAT       use the specified FORMAT instead of the default;
+                                    output a newline after each use of FORMAT
+                      --help      display this help and exit
+
+                The valid format sequences for files:
+
+                  %a   permission bits in octal
+                  %A   permission bits and file type in human readable form
+                  %F   file type
+                  %g   group ID of owner
+                  %G   group name of owner
+                  %n   file name
+                  %s   total size, in bytes
+                  %u   user ID of owner
+                  %U   user name of owner
+                  %x   time of last access, human-readable
+                  %X   time of last access, seconds since Epoch
+                  %y   time of last data modification, human-readable
+                  %Y   time of last data modification, seconds since Epoch
+
+                Other sequences are reported as unsupported.
+                """;
     }
 }

@@ -84,12 +84,32 @@ final class Touch extends Command {
             BaseFileSystem.nSetFileInfo(target != null ? target : path, mask, time, time, 0, 0);
             return BaseFs.EXIT_OK;
         } catch (IOException e) {
-            if (!create && SystemError.number(e) == SystemError.ENOENT) {
-                return BaseFs.EXIT_OK;
+            if (!create) {
+                // -c opens nothing: a missing file is passed over, any other failure is the times'.
+                return SystemError.number(e) == SystemError.ENOENT ? BaseFs.EXIT_OK
+                        : messages.fail("setting times of", path, e);
             }
-            // GNU touch says "cannot touch" of its open, which -c leaves out.
-            return messages.fail(create ? "cannot touch" : "setting times of", path, e);
+            return touchFailed(path, e);
         }
+    }
+
+    /**
+     * GNU touch opens the file for writing before it sets the times, and
+     * names that open's failure when setting them fails too: a file others
+     * own and we may not write is "Permission denied", not the EPERM of the
+     * times. A directory, or a writable file, whose times could not be set says so.
+     */
+    private int touchFailed(String path, IOException e) {
+        File file = new File(path);
+        if (!file.exists()) {
+            return messages.fail("cannot touch", path, e);
+        }
+        if (file.isDirectory() || file.canWrite()) {
+            return messages.fail("setting times of", path, e); // a directory is not opened for writing
+        }
+        messages.complain("cannot touch " + Quoting.shellEscapeAlways(path) + ": "
+                + SystemError.text(SystemError.EACCES));
+        return BaseFs.EXIT_FAILURE;
     }
 
     /**
@@ -108,5 +128,24 @@ final class Touch extends Command {
                 throw e;
             }
         }
+    }
+
+    @Override
+    String usage() {
+        return """
+                Usage: basefs touch [OPTION]... FILE...
+                Update the access and modification times of each FILE to the current time.
+
+                A FILE argument that does not exist is created empty, unless -c or -h
+                is supplied.
+
+                  -a              change only the access time
+                  -c              do not create any files
+                  -d STRING       use STRING instead of the current time: @SECONDS,
+                                    YYYY-MM-DD, or YYYY-MM-DD HH:MM[:SS] in local time
+                  -h              affect each symbolic link instead of any referenced file
+                  -m              change only the modification time
+                      --help      display this help and exit
+                """;
     }
 }

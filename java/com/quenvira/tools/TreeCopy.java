@@ -100,7 +100,7 @@ final class TreeCopy {
             plan(source, intoDirectory ? PathNames.withSlash(last) + PathNames.baseName(source) : last);
         }
         Progress progress = new Progress("cp", total, interactive, progressOut);
-        InterruptHook hook = InterruptHook.install(progress);
+        InterruptHook hook = InterruptHook.install(progress, messages, last);
         try {
             run(progress);
         } finally {
@@ -312,13 +312,10 @@ final class TreeCopy {
         // In a directory this copy made, nothing is there to overwrite: whatever is, someone else put there.
         boolean exclusive = noClobber || (!filling.isEmpty() && filling.peek().made);
         try {
-            long copied = BaseFileSystem.nCopyFileCallback(step.source, target,
+            BaseFileSystem.nCopyFileCallback(step.source, target,
                     exclusive ? BaseFileSystem.COPY_EXCLUSIVE : 0, share);
-            if (share.progress.stopRequested()) {
-                messages.complain("cp: interrupted after " + copied + " bytes; " + Quoting.shellEscapeAlways(target)
-                        + " is incomplete");
-                interrupted = true;
-            }
+            // The hook names the destination that may be incomplete.
+            interrupted |= share.progress.stopRequested();
         } catch (IOException e) {
             if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
                 return; // created meanwhile: skipped as well
