@@ -422,7 +422,7 @@ like_gnu_stat "stat --dereference --format= of a link to a directory" --derefere
 like_gnu_stat "stat --format FORMAT, %% and a % at the end" --format '%%%n%' opts/file
 TZ=Asia/Kolkata like_gnu_stat "stat -c %x %y in a zone of its own" -c '%x|%y|%Y' opts/file
 fails_with "stat -L of a dangling link, and on to the next" 1 \
-    "$(printf '%s\n%s' "basefs: cannot stat 'opts/dangling': No such file or directory" opts/file)" \
+    "$(printf '%s\n%s' "basefs: cannot statx 'opts/dangling': No such file or directory" opts/file)" \
     "$basefs" stat -L -c %n opts/dangling opts/file
 fails_with "stat -c with an unsupported directive prints nothing else" 1 \
     "basefs: stat: unsupported directive '%i' in format" "$basefs" stat -c '%n %i' opts/file
@@ -504,10 +504,10 @@ for count in 010 1KB K; do
     like_gnu "cmp -n $count as GNU cmp" cmp -n "$count" big several
 done
 for count in 08 1x 8E; do
-    fails_with "cmp -n '$count' is refused" 2 "$(usage_error "invalid --bytes value '$count'")" \
+    fails_with "cmp -n '$count' is refused" 2 "$(diffutils_usage_error "invalid --bytes value '$count'")" \
         "$basefs" cmp -n "$count" four other
 done
-fails_with "cmp -l and -s together are refused" 2 "$(usage_error "options -l and -s are incompatible")" \
+fails_with "cmp -l and -s together are refused" 2 "$(diffutils_usage_error "options -l and -s are incompatible")" \
     "$basefs" cmp -l -s four other
 if command -v bash > /dev/null; then
     for line in "cmp - four < <(printf 'a\nbQ')" "cmp -l four - < <(printf 'a\nX\nc\nY')" \

@@ -28,10 +28,10 @@ final class Ln extends Command {
     @Override
     int run(List<String> args) {
         Options options = Options.parse(args, "sf", "");
+        options.requireOperands(1, "missing file operand");
         if (!options.has('s')) {
             throw new UsageError("only symbolic links are supported: use ln -s");
         }
-        options.requireOperands(1, "missing file operand");
         boolean force = options.has('f');
         List<String> operands = options.operands;
         if (operands.size() == 1) {
