@@ -26,6 +26,11 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${BASEFS_DIRECTORY_PERMISSIONS})
 
 set(BASEFS_PROJECT_URL "https://www.quenvira.com/basefs/README.md" CACHE STRING
   "Where the poms and packages say the project's README is")
+set(BASEFS_SCM_REPOSITORY "https://www.quenvira.com/basefs.git" CACHE STRING
+  "The git repository the poms' scm section names")
+# Who the poms and the packages name as the project's developers.
+set(BASEFS_MAINTAINERS_NAME "basefs maintainers")
+set(BASEFS_MAINTAINERS_EMAIL "basefs@quenvira.com")
 # Debian's names of this processor.
 if(BASEFS_TARGET_ARCH STREQUAL "x86_64")
   set(BASEFS_DEBIAN_ARCH amd64)
@@ -121,7 +126,7 @@ endforeach()
 # --- Debian packages: `cpack -G DEB` in the build tree -----------------------
 set(CPACK_PACKAGE_NAME libbasefs)
 set(CPACK_PACKAGE_VENDOR "Quenvira")
-set(CPACK_PACKAGE_CONTACT "basefs maintainers <basefs@quenvira.com>")
+set(CPACK_PACKAGE_CONTACT "${BASEFS_MAINTAINERS_NAME} <${BASEFS_MAINTAINERS_EMAIL}>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
