@@ -5,10 +5,12 @@
 # - the jars in share/java as NAME-VERSION.jar with a NAME.jar link;
 # - poms and jars in share/maven-repo/com/quenvira/NAME/VERSION (the jars there
 #   link to share/java; the natives jars, one per platform, are files of their
-#   own beside their one pom);
+#   own beside their one pom), and, from `cmake --install` alone, each
+#   artifact's -sources.jar and -javadoc.jar beside its pom;
 # - the tool in bin, the public header in include.
 # Components: "jni" (libbasefs-jni), "java" (libbasefs-java: jars, poms, tool),
-# and "natives", "dev" for `cmake --install` only.
+# and "natives", "dev", "apidocs" (the sources and javadoc jars, which Debian's
+# -java packages leave out as well) for `cmake --install` only.
 include(GNUInstallDirs)
 
 # Modes that do not follow the umask of whoever builds, installs or packages:
@@ -24,6 +26,11 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${BASEFS_DIRECTORY_PERMISSIONS})
 
 set(BASEFS_PROJECT_URL "https://www.quenvira.com/basefs/README.md" CACHE STRING
   "Where the poms and packages say the project's README is")
+set(BASEFS_SCM_REPOSITORY "https://www.quenvira.com/basefs.git" CACHE STRING
+  "The git repository the poms' scm section names")
+# Who the poms and the packages name as the project's developers.
+set(BASEFS_MAINTAINERS_NAME "basefs maintainers")
+set(BASEFS_MAINTAINERS_EMAIL "basefs@quenvira.com")
 # Debian's names of this processor.
 if(BASEFS_TARGET_ARCH STREQUAL "x86_64")
   set(BASEFS_DEBIAN_ARCH amd64)
@@ -63,6 +70,13 @@ while(BASEFS_VERSIONED_JARS)
       "${BASEFS_INSTALL_STAGE}/maven/${name}/${PROJECT_VERSION}/${versioned}" SYMBOLIC)
     configure_file("packaging/maven/${name}.pom.in"
       "${BASEFS_INSTALL_STAGE}/maven/${name}/${PROJECT_VERSION}/${name}-${PROJECT_VERSION}.pom" @ONLY)
+    # Its sources and javadoc jars (cmake/ApiJars.cmake), files of their own.
+    foreach(classifier sources javadoc)
+      install(FILES "${CMAKE_BINARY_DIR}/${name}-${classifier}.jar"
+        DESTINATION "${BASEFS_MAVEN_INSTALL_DIR}/${name}/${PROJECT_VERSION}"
+        RENAME "${name}-${PROJECT_VERSION}-${classifier}.jar" PERMISSIONS ${BASEFS_FILE_PERMISSIONS}
+        COMPONENT apidocs)
+    endforeach()
   endif()
 endwhile()
 install(DIRECTORY "${BASEFS_INSTALL_STAGE}/java/" DESTINATION "${BASEFS_JAVA_INSTALL_DIR}"
@@ -112,7 +126,7 @@ endforeach()
 # --- Debian packages: `cpack -G DEB` in the build tree -----------------------
 set(CPACK_PACKAGE_NAME libbasefs)
 set(CPACK_PACKAGE_VENDOR "Quenvira")
-set(CPACK_PACKAGE_CONTACT "basefs maintainers <basefs@quenvira.com>")
+set(CPACK_PACKAGE_CONTACT "${BASEFS_MAINTAINERS_NAME} <${BASEFS_MAINTAINERS_EMAIL}>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

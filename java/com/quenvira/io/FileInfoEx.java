@@ -7,6 +7,18 @@ public class FileInfoEx extends FileInfo {
     private final int owner;
     private final int group;
 
+    /**
+     * Makes a record; the native library calls this when a mask asks for more than a {@link FileInfo}.
+     *
+     * @param name the file's name, kept as given
+     * @param attributes the attribute word of {@code ATTR_*} bits
+     * @param size the size in bytes
+     * @param modified the modification time in milliseconds since the epoch
+     * @param accessed the access time in milliseconds since the epoch, or 0
+     * @param created the creation time, or 0
+     * @param owner the owner's numeric user ID, or 0
+     * @param group the numeric group ID, or 0
+     */
     public FileInfoEx(String name, int attributes, long size, long modified, long accessed,
             long created, int owner, int group) {
         super(name, attributes, size, modified);
@@ -16,22 +28,38 @@ public class FileInfoEx extends FileInfo {
         this.group = group;
     }
 
-    /** Access time in milliseconds since the epoch, or 0 when it was not asked for. */
+    /**
+     * Returns the access time.
+     *
+     * @return milliseconds since the epoch in whole seconds, or 0 when it was not asked for
+     */
     public long getAccessed() {
         return accessed;
     }
 
-    /** Creation time; Linux reports none, so always 0. */
+    /**
+     * Returns the creation time.
+     *
+     * @return always 0: Linux reports no creation time
+     */
     public long getCreated() {
         return created;
     }
 
-    /** Numeric user ID of the owner, or 0 when it was not asked for. */
+    /**
+     * Returns the owner.
+     *
+     * @return the owner's numeric user ID, or 0 when it was not asked for
+     */
     public int getOwner() {
         return owner;
     }
 
-    /** Numeric group ID, or 0 when it was not asked for. */
+    /**
+     * Returns the group.
+     *
+     * @return the numeric group ID, or 0 when it was not asked for
+     */
     public int getGroup() {
         return group;
     }

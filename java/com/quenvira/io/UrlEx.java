@@ -5,15 +5,31 @@ public final class UrlEx {
     private final String url;
     private final long modified;
 
+    /**
+     * Makes a location.
+     *
+     * @param url the location's text
+     * @param modified its last-modified time in milliseconds since the epoch
+     */
     public UrlEx(String url, long modified) {
         this.url = url;
         this.modified = modified;
     }
 
+    /**
+     * Returns the location.
+     *
+     * @return the location's text, as given
+     */
     public String getUrl() {
         return url;
     }
 
+    /**
+     * Returns the last-modified time.
+     *
+     * @return milliseconds since the epoch, as given
+     */
     public long getModified() {
         return modified;
     }

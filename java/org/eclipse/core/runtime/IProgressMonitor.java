@@ -6,6 +6,10 @@ package org.eclipse.core.runtime;
  * stand-in lets the library run without it.
  */
 public interface IProgressMonitor {
-    /** @return true when the operation should stop */
+    /**
+     * Asked by a listing between entries and by a comparison after each block.
+     *
+     * @return true when the operation should stop
+     */
     boolean isCanceled();
 }
