@@ -52,16 +52,16 @@ for j in $all; do
 done
 
 check "basefs.jar holds com.quenvira.internal.io and nothing else" \
-    only basefs.jar '^com/quenvira/internal/io/[A-Za-z$]+\.class$'
+    only basefs.jar '^com/quenvira/internal/io/[A-Za-z0-9$]+\.class$'
 check "basefs.jar holds BaseFileSystem and the loader" \
     sh -c "grep -qx com/quenvira/internal/io/BaseFileSystem.class '$work/basefs.jar.list' &&
         grep -qx com/quenvira/internal/io/NativeLibraryLoader.class '$work/basefs.jar.list'"
 check "basefs-host.jar holds com.quenvira.io and com.quenvira.interfaces only" \
-    only basefs-host.jar '^com/quenvira/(io|interfaces)/[A-Za-z$]+\.class$'
+    only basefs-host.jar '^com/quenvira/(io|interfaces)/[A-Za-z0-9$]+\.class$'
 check "basefs-eclipse-standin.jar holds IProgressMonitor only" \
     only basefs-eclipse-standin.jar '^org/eclipse/core/runtime/IProgressMonitor\.class$'
-check "basefs-tool.jar holds the tool only" only basefs-tool.jar '^com/quenvira/tools/[A-Za-z$]+\.class$'
-check "basefs-bench.jar holds the benchmark only" only basefs-bench.jar '^com/quenvira/bench/[A-Za-z$]+\.class$'
+check "basefs-tool.jar holds the tool only" only basefs-tool.jar '^com/quenvira/tools/[A-Za-z0-9$]+\.class$'
+check "basefs-bench.jar holds the benchmark only" only basefs-bench.jar '^com/quenvira/bench/[A-Za-z0-9$]+\.class$'
 for n in $natives; do
     arch=${n#basefs-natives-linux-}
     arch=${arch%.jar}
