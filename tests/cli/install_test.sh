@@ -1,9 +1,12 @@
 #!/bin/sh
 # Installs the build into a fresh prefix and runs the installed launcher, which
-# must find the installed library and jar. Usage: install_test.sh BUILD_DIR
+# must find the installed library and jar, with JAVA the first java on the PATH
+# (a cross build's runs the emulated JVM). Usage: install_test.sh BUILD_DIR JAVA
 set -eu
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
+java_dir=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-java-XXXXXX")
+trap 'rm -rf "$prefix" "$java_dir"' EXIT
+ln -s "$(readlink -f "$2")" "$java_dir/java"
 # Under umask 000: the installed modes must not follow the installer's umask.
 (umask 000 && cmake --install "$1" --prefix "$prefix" > /dev/null)
 writable=$(find "$prefix" -mindepth 1 ! -type l -perm /022)
@@ -32,7 +35,7 @@ done
 grep -q "<version>$version</version>" "$prefix/$maven/basefs/$version/basefs-$version.pom" ||
     { echo "the pom of basefs names no version $version"; exit 1; }
 printf 'installed' > "$prefix/probe"
-output=$("$prefix/bin/basefs" ls -l "$prefix")
+output=$(env -u JAVA_HOME PATH="$java_dir:$PATH" "$prefix/bin/basefs" ls -l "$prefix")
 echo "$output"
 echo "$output" | grep -q ' probe$'
 echo "2 passed, 0 failed"
