@@ -8,22 +8,28 @@
 min_java=17
 if [ -n "${JAVA_HOME-}" ]; then
     java=$JAVA_HOME/bin/java
+    java_home=$JAVA_HOME
 else
     java=$(command -v java) || java=/usr/bin/java
+    java_home=
 fi
 no_java() {
     echo "$launcher: $1; set JAVA_HOME or put java $min_java or later on the PATH" >&2
     exit 2
 }
 [ -f "$java" ] && [ -x "$java" ] || no_java "no Java runtime found"
+# The home of a java on the PATH: where its links (Debian's alternatives) end.
+if [ -z "$java_home" ]; then
+    java_home=$(readlink -f "$java")
+    java_home=${java_home%/bin/java}
+fi
 java_version=
-java_real=$(readlink -f "$java")
-if [ -f "${java_real%/bin/java}/release" ]; then
+if [ -f "$java_home/release" ]; then
     while IFS= read -r line; do
         case $line in
         JAVA_VERSION=*) java_version=${line#JAVA_VERSION=} ;;
         esac
-    done < "${java_real%/bin/java}/release"
+    done < "$java_home/release"
 else
     java_version=$("$java" -version 2>&1 | sed -n '1s/^[^"]* version //p')
 fi
