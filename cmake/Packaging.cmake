@@ -100,7 +100,7 @@ foreach(jar IN LISTS BASEFS_NATIVES_JARS)
 endforeach()
 
 # The tool: its jar (whose Class-Path names the jars above by their plain
-# names) and its launcher, which names the installed library.
+# names) and its launcher, which finds the library of the processor it runs on.
 configure_file(tools/basefs-installed.in "${CMAKE_BINARY_DIR}/basefs-installed" @ONLY)
 install(PROGRAMS "${CMAKE_BINARY_DIR}/basefs-installed" DESTINATION "${CMAKE_INSTALL_BINDIR}"
   RENAME basefs COMPONENT java)

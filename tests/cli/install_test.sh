@@ -1,14 +1,17 @@
 #!/bin/sh
 # Installs the build into a fresh prefix and runs the installed launcher, which
-# must find the installed library and jar; checks that the Maven repository's
+# must find the installed library and jar, with JAVA the first java on the PATH
+# (a cross build's runs the emulated JVM); checks that the Maven repository's
 # sources and javadoc jars hold what they should and, where Maven and Debian's
 # dependency plugin are installed, that an offline Maven resolves them by classifier.
-# Usage: install_test.sh BUILD_DIR JAR_TOOL
+# Usage: install_test.sh BUILD_DIR JAR_TOOL JAVA
 set -eu
 jar=$2
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-XXXXXX")
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-work-XXXXXX")
-trap 'rm -rf "$prefix" "$work"' EXIT
+java_dir=$(mktemp -d "${TMPDIR:-/tmp}/basefs-install-java-XXXXXX")
+trap 'rm -rf "$prefix" "$work" "$java_dir"' EXIT
+ln -s "$(readlink -f "$3")" "$java_dir/java"
 # Under umask 000: the installed modes must not follow the installer's umask.
 (umask 000 && cmake --install "$1" --prefix "$prefix" > /dev/null)
 writable=$(find "$prefix" -mindepth 1 ! -type l -perm /022)
@@ -38,7 +41,7 @@ done
 grep -q "<version>$version</version>" "$prefix/$maven/basefs/$version/basefs-$version.pom" ||
     { echo "the pom of basefs names no version $version"; exit 1; }
 printf 'installed' > "$prefix/probe"
-output=$("$prefix/bin/basefs" ls -l "$prefix")
+output=$(env -u JAVA_HOME PATH="$java_dir:$PATH" "$prefix/bin/basefs" ls -l "$prefix")
 echo "$output"
 echo "$output" | grep -q ' probe$'
 
