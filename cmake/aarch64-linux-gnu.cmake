@@ -15,11 +15,12 @@ set(BASEFS_AARCH64_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build-aarch64-sysroot"
     CACHE PATH "Folder tools/setup-aarch64.sh unpacked the arm64 JDK and libraries into")
 get_filename_component(_basefs_sysroot "${BASEFS_AARCH64_SYSROOT}" ABSOLUTE)
 
-# The host's javac and jar compile the Java side, which runs on any processor;
+# The host's javac, jar and javadoc make the Java side, which runs on any processor;
 # the arm64 JDK gives jni.h and the libjvm.so the tests embed.
 find_program(Java_JAVAC_EXECUTABLE javac REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 find_program(Java_JAR_EXECUTABLE jar REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 find_program(Java_JAVA_EXECUTABLE java REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+find_program(Java_JAVADOC_EXECUTABLE javadoc REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 set(JAVA_HOME "${_basefs_sysroot}/usr/lib/jvm/java-17-openjdk-arm64" CACHE PATH "arm64 JDK" FORCE)
 
 # Test executables run under qemu, which finds the arm64 loader and libraries
