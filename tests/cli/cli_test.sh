@@ -15,9 +15,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-XXXXXX")
 # holder: a process of this test that holds a lock, while it runs.
 holder=
 trap '[ -z "$holder" ] || kill "$holder" 2>/dev/null; umount "$work/noexec" 2>/dev/null; rm -rf "$work"' EXIT
+. "$(dirname "$(readlink -f "$0")")/checks.sh"
 cd "$work" || exit 2
-passed=0
-failed=0
 
 # expect NAME STATUS PATTERN COMMAND...: COMMAND exits with STATUS and its
 # output (stdout and stderr) matches the extended regular expression PATTERN.
@@ -45,20 +44,6 @@ exactly() {
     else
         failed=$((failed + 1))
         printf 'FAILED: %s (status %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$expected" "$output"
-    fi
-}
-
-# fails_with NAME STATUS EXPECTED COMMAND...: COMMAND exits with STATUS and prints exactly EXPECTED.
-fails_with() {
-    name=$1 status=$2 expected=$3
-    shift 3
-    output=$("$@" 2>&1)
-    actual=$?
-    if [ "$actual" -eq "$status" ] && [ "$output" = "$expected" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAILED: %s (status %s, expected %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$status" "$expected" "$output"
     fi
 }
 
@@ -799,7 +784,6 @@ else
 fi
 # The processor the build's java runs as; a cross build's runs under an
 # emulator, which maps the library's code itself and so ignores noexec.
-arch_of() { "$1" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *os\.arch = //p'; }
 build_arch=$(arch_of "$java")
 case $build_arch in amd64) build_machine=x86_64 ;; *) build_machine=$build_arch ;; esac
 # A directory mounted noexec takes the copy but cannot map it (needs a tmpfs mount).
@@ -936,14 +920,7 @@ fi
 # flag or the jar's manifest, and fail in one line when access is denied.
 # Temurin 25 only where it runs on the processor the build made the library for
 # (not for a cross build).
-restricted=
-for candidate in "$java" /usr/lib/jvm/temurin-25-jdk-amd64/bin/java; do
-    if [ -x "$candidate" ] && "$candidate" --illegal-native-access=deny -version > /dev/null 2>&1 &&
-        [ "$(arch_of "$candidate")" = "$build_arch" ]; then
-        restricted=$candidate
-        break
-    fi
-done
+restricted=$(restricted_java "$java")
 if [ -n "$restricted" ]; then
     quiet "JDK 24+: the flag loads without a warning" stat_with "$restricted" $access -Djava.io.tmpdir=extract
     quiet "JDK 24+: java -jar gets native access from the manifest" \
@@ -1091,5 +1068,4 @@ if [ -n "$unprivileged" ]; then
 fi
 fails_with "ln without an operand as GNU ln" 1 "$(usage_error "missing file operand")" "$basefs" ln
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -13,23 +13,7 @@ shift 3
 umask 022
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-modules-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-
-# expect NAME STATUS EXPECTED COMMAND...: COMMAND exits with STATUS and prints
-# exactly EXPECTED on stdout and stderr together.
-expect() {
-    name=$1 status=$2 expected=$3
-    shift 3
-    output=$("$@" 2>&1)
-    actual=$?
-    if [ "$actual" -eq "$status" ] && [ "$output" = "$expected" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAILED: %s (status %s, expected %s)\nexpected:\n%s\ngot:\n%s\n' "$name" "$actual" "$status" "$expected" "$output"
-    fi
-}
+. "$(dirname "$(readlink -f "$0")")/checks.sh"
 
 # starts_with NAME LINE COMMAND...: COMMAND succeeds and its first line of
 # stdout is LINE; stderr (a JVM's warning) is not looked at.
@@ -91,7 +75,7 @@ granted() { run "$java" --enable-native-access=com.quenvira.basefs "$@"; }
 expected_modules=$(printf '%s\n' com.quenvira.basefs com.quenvira.basefs.eclipse.standin com.quenvira.basefs.host \
     $native_modules com.quenvira.basefs.tool | sort)
 listed_modules() { "$java" -p "$modules" --list-modules | sed -n 's/^\(com\.quenvira\.[^ @]*\).* automatic$/\1/p' | sort; }
-expect "each jar is an automatic module of its bundle's name" 0 "$expected_modules" listed_modules
+fails_with "each jar is an automatic module of its bundle's name" 0 "$expected_modules" listed_modules
 
 starts_with "the tool runs as a module" "  File: /etc/hostname" \
     run "$java" -p "$modules" -m com.quenvira.basefs.tool stat /etc/hostname
@@ -106,15 +90,15 @@ mkdir "$work/listed" "$work/listed/sub"
 : > "$work/listed/file"
 ln -s file "$work/listed/link"
 listing=$(printf 'file\nlink\nsub')
-expect "a program module lists a directory" 0 "$(printf 'program com.quenvira.test.lister\nlibrary com.quenvira.basefs\n%s' "$listing")" \
+fails_with "a program module lists a directory" 0 "$(printf 'program com.quenvira.test.lister\nlibrary com.quenvira.basefs\n%s' "$listing")" \
     granted -p "$modules:$work/named" -m com.quenvira.test.lister/com.quenvira.test.lister.Lister "$work/listed"
-expect "a program on the class path lists through the library's module" 0 \
+fails_with "a program on the class path lists through the library's module" 0 \
     "$(printf 'program unnamed\nlibrary com.quenvira.basefs\n%s' "$listing")" \
     granted -p "$modules" --add-modules com.quenvira.basefs -cp "$work/unnamed" com.quenvira.test.lister.Lister "$work/listed"
 # As an application keeps its own classes: the host's and Eclipse's on the
 # class path, which the library's records are made of; only the library and
 # its natives are modules.
-expect "the library's module makes records of the host's classes on the class path" 0 \
+fails_with "the library's module makes records of the host's classes on the class path" 0 \
     "$(printf 'program unnamed\nlibrary com.quenvira.basefs\n%s' "$listing")" \
     granted -p "$modules/basefs.jar:$natives" --add-modules com.quenvira.basefs \
     -cp "$work/unnamed:$modules/basefs-host.jar:$modules/basefs-eclipse-standin.jar" \
@@ -126,38 +110,27 @@ equinox=/usr/share/java/equinox-common.jar
 if [ -f "$equinox" ]; then
     mkdir "$work/with-equinox"
     cp "$modules"/*.jar "$equinox" "$work/with-equinox/" && rm "$work/with-equinox/basefs-eclipse-standin.jar"
-    expect "the tool with equinox.common in place of the stand-in" 0 "$listing" \
+    fails_with "the tool with equinox.common in place of the stand-in" 0 "$listing" \
         granted -p "$work/with-equinox" -m com.quenvira.basefs.tool ls "$work/listed"
 else
     echo "SKIPPED: no $equinox here"
 fi
 
-# The first JDK at hand that restricts native access and runs on the processor
-# the library was built for.
-arch_of() { "$1" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *os\.arch = //p'; }
-restricted=
-for candidate in "$java" /usr/lib/jvm/temurin-25-jdk-amd64/bin/java; do
-    if [ -x "$candidate" ] && "$candidate" --illegal-native-access=deny -version > /dev/null 2>&1 &&
-        [ "$(arch_of "$candidate")" = "$(arch_of "$java")" ]; then
-        restricted=$candidate
-        break
-    fi
-done
+restricted=$(restricted_java "$java")
 if [ -n "$restricted" ]; then
     quietly "JDK 24+: the grant by module name loads without a warning" "  File: /etc/hostname" \
         run "$restricted" --illegal-native-access=deny --enable-native-access=com.quenvira.basefs \
         -p "$modules" -m com.quenvira.basefs.tool stat /etc/hostname
-    expect "JDK 24+: denied native access names the module's flag in one line" 2 \
+    fails_with "JDK 24+: denied native access names the module's flag in one line" 2 \
         "basefs: native access is denied to libbasefs.so: start java with --enable-native-access=com.quenvira.basefs" \
         run "$restricted" --illegal-native-access=deny -p "$modules" -m com.quenvira.basefs.tool stat /etc/hostname
-    expect "JDK 24+: a grant to the class path does not reach the library's module" 1 \
+    fails_with "JDK 24+: a grant to the class path does not reach the library's module" 1 \
         "$(printf 'program unnamed\nlibrary com.quenvira.basefs\nnative access is denied to libbasefs.so: start java with --enable-native-access=com.quenvira.basefs')" \
         run "$restricted" --illegal-native-access=deny --enable-native-access=ALL-UNNAMED \
         -p "$modules" --add-modules com.quenvira.basefs -cp "$work/unnamed" com.quenvira.test.lister.Lister "$work/listed"
 else
     echo "SKIPPED: no JDK 24 or later here, the native-access cases need one"
 fi
-expect "nothing is left in the directory for copies" 0 "" ls -A "$work/extract"
+fails_with "nothing is left in the directory for copies" 0 "" ls -A "$work/extract"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
