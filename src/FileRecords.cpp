@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -130,6 +131,14 @@ jmethodID g_MethodMakeRecords = nullptr;
 
 namespace {
 
+// Set once a maker has left a batch's records unmade: listings make theirs
+// through JNI from then on.
+std::atomic<bool> g_makerDistrusted{false};
+
+} // namespace
+
+namespace {
+
 // One permission bit of a file mode and its bit in the attribute word; the map
 // is one-to-one and is read both ways.
 struct PermissionBit {
@@ -241,12 +250,26 @@ jobject newPlainRecord(JNIEnv *env, jstring name, const RecordFields &fields)
 
 } // namespace
 
+namespace {
+jobject newExtendedRecord(JNIEnv *env, jstring name, const RecordFields &fields);
+} // namespace
+
 jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask)
 {
     const RecordFields fields = recordFields(st, hidden, infoMask);
-    if (!wantsExtendedRecord(infoMask)) {
-        return newPlainRecord(env, name, fields);
-    }
+    return wantsExtendedRecord(infoMask) ? newExtendedRecord(env, name, fields) : newPlainRecord(env, name, fields);
+}
+
+jobject newFallbackFileInfo(JNIEnv *env, jstring name, unsigned char entryType)
+{
+    return newPlainRecord(env, name, fallbackFields(entryType));
+}
+
+namespace {
+
+// A FileInfoEx of the fields, as newFileInfo makes one.
+jobject newExtendedRecord(JNIEnv *env, jstring name, const RecordFields &fields)
+{
     jvalue args[8];
     args[0].l = name;
     args[1].i = fields.attributes;
@@ -259,10 +282,7 @@ jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidde
     return env->NewObjectA(g_ClassFileInfoEx, g_MethodFileInfoExConstruct, args);
 }
 
-jobject newFallbackFileInfo(JNIEnv *env, jstring name, unsigned char entryType)
-{
-    return newPlainRecord(env, name, fallbackFields(entryType));
-}
+} // namespace
 
 // ---- The batch ------------------------------------------------------------------
 
@@ -340,8 +360,72 @@ RecordMaker findRecordMaker(JNIEnv *env, const char *className)
 
 bool recordsMadeInJava()
 {
-    return g_ClassRecordMaker != nullptr;
+    return g_ClassRecordMaker != nullptr && !g_makerDistrusted.load(std::memory_order_relaxed);
 }
+
+namespace {
+
+// The name of a batch entry whose header is `header` and whose name starts at
+// `name`, as a new Java string. Returns null with an exception pending.
+jstring batchEntryName(JNIEnv *env, const EntryHeader &header, const char *name)
+{
+    const jsize length = header.nameLength;
+    HeapBuffer<jchar> units(static_cast<size_t>(length > 0 ? length : 1));
+    if (units.get() == nullptr) {
+        JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for listing");
+        return nullptr;
+    }
+    if ((header.flags & kFlagUtf16Name) != 0) {
+        std::memcpy(units.get(), name, static_cast<size_t>(length) * sizeof(jchar));
+    } else {
+        for (jsize i = 0; i < length; ++i) {
+            units.get()[i] = static_cast<unsigned char>(name[i]);
+        }
+    }
+    return env->NewString(units.get(), length);
+}
+
+// Makes the batch's records through JNI, as they would have been made one at
+// a time, into `records` from index `start`. Returns false with an exception pending.
+bool makeBatchRecordsThroughJni(JNIEnv *env, const RecordBatch &batch, jobjectArray records, jsize start,
+                                bool extended)
+{
+    size_t offset = 0;
+    for (jint i = 0; i < batch.entries(); ++i) {
+        EntryHeader header;
+        std::memcpy(&header, batch.data() + offset, sizeof header);
+        const char *name = batch.data() + offset + sizeof header;
+        LocalRef<jstring> nameString(env, batchEntryName(env, header, name));
+        if (nameString.get() == nullptr) {
+            return false;
+        }
+        const RecordFields fields{header.attributes, header.size,  header.modified,
+                                  header.accessed,   header.owner, header.group};
+        const bool fallback = (header.flags & kFlagFallback) != 0;
+        LocalRef<jobject> record(env, extended && !fallback ? newExtendedRecord(env, nameString.get(), fields)
+                                                            : newPlainRecord(env, nameString.get(), fields));
+        if (record.get() == nullptr) {
+            return false;
+        }
+        env->SetObjectArrayElement(records, start + i, record.get());
+        if (env->ExceptionCheck()) {
+            return false;
+        }
+        const size_t nameBytes = static_cast<size_t>(header.nameLength) *
+                                 ((header.flags & kFlagUtf16Name) != 0 ? sizeof(jchar) : 1);
+        offset = alignEntry(offset + sizeof header + nameBytes);
+    }
+    return true;
+}
+
+// Whether the element at `index` holds a record. Returns false also with an exception pending.
+bool isFilled(JNIEnv *env, jobjectArray records, jsize index)
+{
+    LocalRef<jobject> element(env, env->GetObjectArrayElement(records, index));
+    return element.get() != nullptr;
+}
+
+} // namespace
 
 bool makeBatchRecords(JNIEnv *env, const RecordBatch &batch, jbyteArray javaBatch, jobjectArray records,
                       jsize start, bool extended)
@@ -350,7 +434,20 @@ bool makeBatchRecords(JNIEnv *env, const RecordBatch &batch, jbyteArray javaBatc
                             reinterpret_cast<const jbyte *>(batch.data()));
     env->CallStaticVoidMethod(g_ClassRecordMaker, g_MethodMakeRecords, javaBatch, batch.entries(), records, start,
                               static_cast<jboolean>(extended));
-    return !env->ExceptionCheck();
+    if (env->ExceptionCheck()) {
+        return false;
+    }
+    // A class of that name from elsewhere on the class path may store nothing:
+    // its batches are made through JNI, and so are all that follow.
+    const jsize last = start + batch.entries() - 1;
+    if (isFilled(env, records, start) && isFilled(env, records, last)) {
+        return true;
+    }
+    if (env->ExceptionCheck()) {
+        return false;
+    }
+    g_makerDistrusted.store(true, std::memory_order_relaxed);
+    return makeBatchRecordsThroughJni(env, batch, records, start, extended);
 }
 
 } // namespace basefs

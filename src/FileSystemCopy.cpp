@@ -2,6 +2,8 @@
 // file copied onto itself, the steps the monitor hears, and cutting the
 // destination to what was copied. How the bytes move is CopyTransfer's.
 
+#include "FileSystemCopy.h"
+
 #include "CopyTransfer.h"
 #include "JniBridge.h"
 #include "SystemCalls.h"
@@ -17,16 +19,8 @@ static_assert(basefs::kCopyStepSize == com_quenvira_internal_io_BaseFileSystem_C
 
 namespace {
 
-// The part of the source's mode a new destination inherits, as cp gives it:
-// the nine permission bits, never set-user-ID, set-group-ID or sticky (a
-// set-ID program copied by root would run as root for whoever may start it).
-constexpr mode_t kModePermissionMask = 0777;
-
 // ---- The pair of files -----------------------------------------------------
 
-// The open of an existing destination and the exclusive creation of a new one
-// are tried this many times while a file appears and goes between them.
-constexpr int kDestinationOpenAttempts = 2;
 
 // Examines what opening `path` gave: `opened`, a descriptor, or -1 with errno
 // set by the open. Returns the descriptor, or -1 with an IOException pending
@@ -41,31 +35,42 @@ int examineOpened(JNIEnv *env, int opened, const char *path, struct stat *st)
     return fd.release();
 }
 
-// Opens the destination for writing: an existing file as it is, following a
-// symbolic link to it; a missing one is created exclusively (O_EXCL), so that
-// nothing is created where a symbolic link points, a dangling one being
-// refused with EEXIST. A file created or removed between the two opens is
-// met by trying them once more. Returns the descriptor, or -1 with errno set.
-int openDestination(const char *path, bool exclusive, mode_t mode)
+} // namespace
+
+namespace basefs {
+
+namespace {
+
+// The open of an existing destination and the exclusive creation of a new one
+// are tried this many times while a file appears and goes between them.
+constexpr int kDestinationOpenAttempts = 2;
+
+} // namespace
+
+int openDestination(int directoryFd, const char *path, bool exclusive, mode_t mode, int extraFlags)
 {
-    constexpr int kWrite = O_WRONLY | O_CLOEXEC;
-    constexpr int kCreate = kWrite | O_CREAT | O_EXCL;
+    const int write = O_WRONLY | O_CLOEXEC | extraFlags;
+    const int create = write | O_CREAT | O_EXCL;
     if (exclusive) {
-        return basefs::sys::open(path, kCreate, mode);
+        return sys::openat(directoryFd, path, create, mode);
     }
     int fd = -1;
     for (int attempt = 0; attempt < kDestinationOpenAttempts; ++attempt) {
-        fd = basefs::sys::open(path, kWrite);
+        fd = sys::openat(directoryFd, path, write);
         if (fd >= 0 || errno != ENOENT) {
             return fd;
         }
-        fd = basefs::sys::open(path, kCreate, mode);
+        fd = sys::openat(directoryFd, path, create, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
     }
     return fd;
 }
+
+} // namespace basefs
+
+namespace {
 
 bool isSameFile(const struct stat &a, const struct stat &b)
 {
@@ -202,6 +207,26 @@ off_t copyContents(JNIEnv *env, basefs::CopyChannel &channel, basefs::SourceRegi
 
 } // namespace
 
+namespace basefs {
+
+jlong copyOpenFiles(JNIEnv *env, int source, const struct stat &sourceStat, int destination,
+                    const struct stat &destinationStat, jobject monitor, const char *destinationPath)
+{
+    if (isSameFile(sourceStat, destinationStat)) {
+        return copyOntoItself(env, source, sourceStat, monitor);
+    }
+    CopyChannel channel(kSystemTransferCalls, destination, source, firstMethod(sourceStat, destinationStat));
+    SourceRegions regions = findRegions(channel, sourceStat, destinationStat);
+    bool reachedEnd = false;
+    const off_t copied = copyContents(env, channel, regions, monitor, destinationPath, &reachedEnd);
+    if (shouldCutDestination(destinationStat, copied, reachedEnd)) {
+        cutDestination(env, destination, copied, destinationPath);
+    }
+    return copied;
+}
+
+} // namespace basefs
+
 extern "C" JNIEXPORT jlong JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jclass, jstring src,
                                                                jstring dst, jint copyFlags,
@@ -230,23 +255,13 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCopyFileCallback(JNIEnv *env, jcla
 
     const bool exclusive = (copyFlags & COPY_EXCLUSIVE) != 0;
     struct stat destinationStat;
+    const mode_t mode = sourceStat.st_mode & basefs::kModePermissionMask;
     basefs::UniqueFd destination(examineOpened(
-        env, openDestination(dstChars.get(), exclusive, sourceStat.st_mode & kModePermissionMask), dstChars.get(),
-        &destinationStat));
+        env, basefs::openDestination(AT_FDCWD, dstChars.get(), exclusive, mode, 0), dstChars.get(), &destinationStat));
     if (destination.get() < 0) {
         return 0;
     }
 
-    if (isSameFile(sourceStat, destinationStat)) {
-        return copyOntoItself(env, source.get(), sourceStat, monitor);
-    }
-    basefs::CopyChannel channel(basefs::kSystemTransferCalls, destination.get(), source.get(),
-                                basefs::firstMethod(sourceStat, destinationStat));
-    basefs::SourceRegions regions = basefs::findRegions(channel, sourceStat, destinationStat);
-    bool reachedEnd = false;
-    const off_t copied = copyContents(env, channel, regions, monitor, dstChars.get(), &reachedEnd);
-    if (shouldCutDestination(destinationStat, copied, reachedEnd)) {
-        cutDestination(env, destination.get(), copied, dstChars.get());
-    }
-    return copied;
+    return basefs::copyOpenFiles(env, source.get(), sourceStat, destination.get(), destinationStat, monitor,
+                                 dstChars.get());
 }

@@ -8,6 +8,7 @@
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -25,8 +26,9 @@ constexpr size_t kPathMax = PATH_MAX;
 // whole path again for every entry.
 class EntryExaminer {
 public:
-    EntryExaminer(size_t directoryLength, bool endsWithSeparator, int directoryFd)
-        : prefixLength_(directoryLength + (endsWithSeparator ? 0 : 1)), directoryFd_(directoryFd) {}
+    // prefixLength: the bytes of the directory's path with its separator, 0
+    // where entries are known by their names alone.
+    EntryExaminer(size_t prefixLength, int directoryFd) : prefixLength_(prefixLength), directoryFd_(directoryFd) {}
 
     // The status of the entry `name` itself (a link is not followed); false
     // when it cannot be examined.
@@ -51,14 +53,13 @@ bool isDotOrDotDot(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// The record of one entry made through JNI, or the fallback record when it
-// cannot be examined. Returns null only with an exception pending.
-jobject entryRecord(JNIEnv *env, const EntryExaminer &examiner, const dirent *entry, size_t nameLength,
-                    jstring name, jint infoMask)
+// The record of one entry made through JNI from its status, or the fallback
+// record when it could not be examined (st null). Returns null only with an
+// exception pending.
+jobject entryRecord(JNIEnv *env, const dirent *entry, const struct stat *st, jstring name, jint infoMask)
 {
-    struct stat st;
-    if (examiner.examine(entry->d_name, nameLength, &st)) {
-        return basefs::newFileInfo(env, st, name, entry->d_name[0] == '.', infoMask);
+    if (st != nullptr) {
+        return basefs::newFileInfo(env, *st, name, entry->d_name[0] == '.', infoMask);
     }
     return basefs::newFallbackFileInfo(env, name, entry->d_type);
 }
@@ -80,6 +81,7 @@ struct Listing {
     // one at a time through JNI; the Java array they are handed over in.
     basefs::RecordBatch *batch;
     basefs::LocalRef<jbyteArray> javaBatch;
+    basefs::EntryIdentities *identities;     // or null where the caller needs none
     jsize capacity = kInitialCapacity;
     jsize count = 0;                         // records in the working array
     jint entriesSinceCheck = 0;              // "." and ".." not counted
@@ -195,50 +197,67 @@ bool checkCanceled(Listing &listing)
 // entry's local references are gone when it returns, so a directory of any
 // size stays within the JVM's local-reference capacity. Returns false with an
 // exception pending.
-bool listEntryThroughJni(Listing &listing, const dirent *entry, size_t nameLength)
+bool listEntryThroughJni(Listing &listing, const dirent *entry, size_t nameLength, const struct stat *st)
 {
     JNIEnv *env = listing.env;
     basefs::LocalRef<jstring> name(env, basefs::newJavaString(env, entry->d_name, nameLength));
     if (name.get() == nullptr) {
         return false;
     }
-    basefs::LocalRef<jobject> record(
-        env, entryRecord(env, listing.examiner, entry, nameLength, name.get(), listing.infoMask));
+    basefs::LocalRef<jobject> record(env, entryRecord(env, entry, st, name.get(), listing.infoMask));
     if (record.get() == nullptr) {
         return false;
     }
     return store(listing, record.get());
 }
 
-// Examines one entry and writes its record into the batch, making the
-// waiting records first when the batch is full. A name too long for any
-// batch is made through JNI, after the records before it. Returns false with
-// an exception pending.
-bool listEntryInBatch(Listing &listing, const dirent *entry, size_t nameLength)
+// Writes one entry's record into the batch, making the waiting records first
+// when the batch is full. A name too long for any batch is made through JNI,
+// after the records before it. Returns false with an exception pending.
+bool listEntryInBatch(Listing &listing, const dirent *entry, size_t nameLength, const struct stat *st)
 {
     if (!basefs::RecordBatch::fitsEmpty(nameLength)) {
-        return flushBatch(listing, false) && listEntryThroughJni(listing, entry, nameLength);
+        return flushBatch(listing, false) && listEntryThroughJni(listing, entry, nameLength, st);
     }
-    struct stat st;
-    const bool examined = listing.examiner.examine(entry->d_name, nameLength, &st);
-    const basefs::RecordFields fields = examined
-                                            ? basefs::recordFields(st, entry->d_name[0] == '.', listing.infoMask)
+    const basefs::RecordFields fields = st != nullptr
+                                            ? basefs::recordFields(*st, entry->d_name[0] == '.', listing.infoMask)
                                             : basefs::fallbackFields(entry->d_type);
     basefs::RecordBatch &batch = *listing.batch;
-    if (batch.append(fields, !examined, entry->d_name, nameLength)) {
+    if (batch.append(fields, st == nullptr, entry->d_name, nameLength)) {
         return true;
     }
-    return flushBatch(listing, false) && batch.append(fields, !examined, entry->d_name, nameLength);
+    return flushBatch(listing, false) && batch.append(fields, st == nullptr, entry->d_name, nameLength);
 }
 
-// Lists one entry, then makes the cancel check. Returns false with an
-// exception pending.
+// Keeps the identity of the entry just examined (st null: none known) for a
+// caller that asked for them. Returns false with an OutOfMemoryError pending.
+bool keepIdentity(Listing &listing, const struct stat *st)
+{
+    if (listing.identities == nullptr) {
+        return true;
+    }
+    const bool kept = st != nullptr ? listing.identities->add(static_cast<jlong>(st->st_dev),
+                                                              static_cast<jlong>(st->st_ino))
+                                    : listing.identities->add(0, 0);
+    if (!kept) {
+        JNU_ThrowOutOfMemoryError(listing.env, "Cannot allocate buffer for listing");
+    }
+    return kept;
+}
+
+// Examines and lists one entry, then makes the cancel check. Returns false
+// with an exception pending.
 bool listEntry(Listing &listing, const dirent *entry)
 {
     ++listing.entriesSinceCheck;
     const size_t nameLength = std::strlen(entry->d_name);
-    const bool listed = listing.batch != nullptr ? listEntryInBatch(listing, entry, nameLength)
-                                                 : listEntryThroughJni(listing, entry, nameLength);
+    struct stat status;
+    const struct stat *st = listing.examiner.examine(entry->d_name, nameLength, &status) ? &status : nullptr;
+    if (!keepIdentity(listing, st)) {
+        return false;
+    }
+    const bool listed = listing.batch != nullptr ? listEntryInBatch(listing, entry, nameLength, st)
+                                                 : listEntryThroughJni(listing, entry, nameLength, st);
     return listed && checkCanceled(listing);
 }
 
@@ -289,6 +308,74 @@ jobjectArray exactRecords(JNIEnv *env, basefs::LocalRef<jobjectArray> &records, 
 
 } // namespace
 
+namespace basefs {
+
+bool EntryIdentities::add(jlong device, jlong inode)
+{
+    if (size_ + 2 > capacity_) {
+        const size_t capacity = capacity_ == 0 ? 2 * static_cast<size_t>(kInitialCapacity) : 2 * capacity_;
+        void *grown = std::realloc(values_, capacity * sizeof(jlong));
+        if (grown == nullptr) {
+            return false;
+        }
+        values_ = static_cast<jlong *>(grown);
+        capacity_ = capacity;
+    }
+    values_[size_++] = device;
+    values_[size_++] = inode;
+    return true;
+}
+
+jobjectArray listOpenDirectory(JNIEnv *env, DIR *dir, size_t prefixLength, jint infoMask, jobject monitor,
+                               jint checkInterval, EntryIdentities *identities)
+{
+    LocalRef<jobjectArray> records(env, env->NewObjectArray(kInitialCapacity, g_ClassFileInfo, nullptr));
+    if (records.get() == nullptr) {
+        return nullptr;
+    }
+    const EntryExaminer examiner(prefixLength, sys::dirfd(dir));
+    const bool storeMayFail = wantsExtendedRecord(infoMask) &&
+                              !env->IsAssignableFrom(g_ClassFileInfoEx, g_ClassFileInfo);
+    // One bounded batch per call: the records are made in compiled Java where
+    // the library's ListingRecords serves.
+    std::optional<RecordBatch> batch;
+    if (recordsMadeInJava()) {
+        batch.emplace();
+        if (!batch->allocated()) {
+            JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for listing");
+            return nullptr;
+        }
+    }
+    Listing listing{.env = env,
+                    .dir = dir,
+                    .examiner = examiner,
+                    .infoMask = infoMask,
+                    .monitor = monitor,
+                    .checkInterval = checkInterval,
+                    .storeMayFail = storeMayFail,
+                    .records = records,
+                    .batch = batch ? &*batch : nullptr,
+                    .javaBatch = LocalRef<jbyteArray>(env, nullptr),
+                    .identities = identities};
+    ListingEnd end = readEntries(listing);
+    if (end == ListingEnd::Complete && !flushBatch(listing, true)) {
+        end = ListingEnd::ExceptionPending;
+    }
+    switch (end) {
+    case ListingEnd::ReadError:
+        // The records gathered so far are dropped.
+        throwExceptionFromError(env, listing.readError, nullptr);
+        return nullptr;
+    case ListingEnd::ExceptionPending:
+        return nullptr;
+    case ListingEnd::Complete:
+        break;
+    }
+    return exactRecords(env, records, listing.capacity, listing.count);
+}
+
+} // namespace basefs
+
 extern "C" JNIEXPORT jobjectArray JNICALL
 Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass, jstring path, jint infoMask,
                                                             jobject monitor, jint checkInterval)
@@ -303,50 +390,8 @@ Java_com_quenvira_internal_io_BaseFileSystem_nListFileInfos(JNIEnv *env, jclass,
         throwExceptionFromErrNo(env, pathChars.get());
         return nullptr;
     }
-    basefs::LocalRef<jobjectArray> records(env, env->NewObjectArray(kInitialCapacity, g_ClassFileInfo, nullptr));
-    if (records.get() == nullptr) {
-        return nullptr;
-    }
-
     const size_t pathLength = pathChars.length();
     const bool endsWithSeparator = pathLength > 0 && pathChars.get()[pathLength - 1] == '/';
-    const EntryExaminer examiner(pathLength, endsWithSeparator, basefs::sys::dirfd(dir.get()));
-    const bool storeMayFail = basefs::wantsExtendedRecord(infoMask) &&
-                              !env->IsAssignableFrom(g_ClassFileInfoEx, g_ClassFileInfo);
-    // One bounded batch per call: the records are made in compiled Java where
-    // the library's ListingRecords serves.
-    std::optional<basefs::RecordBatch> batch;
-    if (basefs::recordsMadeInJava()) {
-        batch.emplace();
-        if (!batch->allocated()) {
-            JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffer for listing");
-            return nullptr;
-        }
-    }
-    Listing listing{.env = env,
-                    .dir = dir.get(),
-                    .examiner = examiner,
-                    .infoMask = infoMask,
-                    .monitor = monitor,
-                    .checkInterval = checkInterval,
-                    .storeMayFail = storeMayFail,
-                    .records = records,
-                    .batch = batch ? &*batch : nullptr,
-                    .javaBatch = basefs::LocalRef<jbyteArray>(env, nullptr)};
-    ListingEnd end = readEntries(listing);
-    dir.close();
-    if (end == ListingEnd::Complete && !flushBatch(listing, true)) {
-        end = ListingEnd::ExceptionPending;
-    }
-    switch (end) {
-    case ListingEnd::ReadError:
-        // The records gathered so far are dropped.
-        throwExceptionFromError(env, listing.readError, pathChars.get());
-        return nullptr;
-    case ListingEnd::ExceptionPending:
-        return nullptr;
-    case ListingEnd::Complete:
-        break;
-    }
-    return exactRecords(env, records, listing.capacity, listing.count);
+    return basefs::listOpenDirectory(env, dir.get(), pathLength + (endsWithSeparator ? 0 : 1), infoMask, monitor,
+                                     checkInterval, nullptr);
 }

@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/sendfile.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -122,6 +123,70 @@ inline dirent *readdir(DIR *dir)
 inline int dirfd(DIR *dir)
 {
     return ::dirfd(dir);
+}
+
+// Takes over fd: closedir closes it.
+inline DIR *fdopendir(int fd)
+{
+    return ::fdopendir(fd);
+}
+
+// ---- Relative to an open directory: as their namesakes above --------------------
+
+inline int openat(int directoryFd, const char *path, int flags, mode_t mode = 0)
+{
+    return restartable([&] { return ::openat(directoryFd, path, flags, mode); });
+}
+
+inline int mkdirat(int directoryFd, const char *path, mode_t mode)
+{
+    return ::mkdirat(directoryFd, path, mode);
+}
+
+inline ssize_t readlinkat(int directoryFd, const char *path, char *buffer, size_t size)
+{
+    return ::readlinkat(directoryFd, path, buffer, size);
+}
+
+inline int symlinkat(const char *target, int directoryFd, const char *linkPath)
+{
+    return ::symlinkat(target, directoryFd, linkPath);
+}
+
+inline int unlinkat(int directoryFd, const char *path, int flags)
+{
+    return ::unlinkat(directoryFd, path, flags);
+}
+
+inline int fchmod(int fd, mode_t mode)
+{
+    return ::fchmod(fd, mode);
+}
+
+// fchmodat2(2) (Linux 6.6) with flags: the only call that changes the mode of a
+// descriptor opened with O_PATH (AT_EMPTY_PATH). glibc 2.17 has no wrapper, so
+// it goes through syscall(); a kernel or seccomp filter that does not know it
+// answers ENOSYS, as this does where the number is not known.
+#if !defined(SYS_fchmodat2) && (defined(__x86_64__) || defined(__aarch64__))
+#define SYS_fchmodat2 452
+#endif
+inline int fchmodat2(int directoryFd, const char *path, mode_t mode, int flags)
+{
+#ifdef SYS_fchmodat2
+    return static_cast<int>(::syscall(SYS_fchmodat2, static_cast<long>(directoryFd), path,
+                                      static_cast<long>(mode), static_cast<long>(flags)));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+// Clears O_NONBLOCK. FIONBIO rather than fcntl, which large-file builds
+// bind to fcntl64, a glibc 2.28 symbol.
+inline int clearNonBlocking(int fd)
+{
+    int nonBlocking = 0;
+    return ::ioctl(fd, FIONBIO, &nonBlocking);
 }
 
 // ---- Opening files: retried, an open of a FIFO blocks until its peer comes ----

@@ -264,27 +264,52 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
     return real(fd, buffer, count);
 }
 
-extern "C" int open64(const char *path, int flags, ...)
+namespace {
+
+// The scripted answer of the library's open or openat: -1 with errno set, or
+// 0 where the real call is made.
+int ScriptedOpen(int flags)
 {
-    static const auto real = Real<int (*)(const char *, int, ...)>("open64");
-    // The mode is there only when the open may create a file.
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list list;
-        va_start(list, flags);
-        mode = static_cast<mode_t>(va_arg(list, int));
-        va_end(list);
-    }
-    if (!IsLibraryCode(__builtin_return_address(0))) {
-        return real(path, flags, mode);
-    }
     g_open.flags.push_back(flags);
     const size_t call = g_open.flags.size();
     if (call <= g_open.failWith.size() && g_open.failWith[call - 1] != 0) {
         errno = g_open.failWith[call - 1];
         return -1;
     }
+    return 0;
+}
+
+// The mode argument, there only when the open may create a file.
+#define BASEFS_OPEN_MODE(mode, flags)                                        \
+    if (((flags) & O_CREAT) != 0 || ((flags) & O_TMPFILE) == O_TMPFILE) {    \
+        va_list list;                                                        \
+        va_start(list, flags);                                               \
+        (mode) = static_cast<mode_t>(va_arg(list, int));                     \
+        va_end(list);                                                        \
+    }
+
+} // namespace
+
+extern "C" int open64(const char *path, int flags, ...)
+{
+    static const auto real = Real<int (*)(const char *, int, ...)>("open64");
+    mode_t mode = 0;
+    BASEFS_OPEN_MODE(mode, flags);
+    if (IsLibraryCode(__builtin_return_address(0)) && ScriptedOpen(flags) != 0) {
+        return -1;
+    }
     return real(path, flags, mode);
+}
+
+extern "C" int openat64(int directoryFd, const char *path, int flags, ...)
+{
+    static const auto real = Real<int (*)(int, const char *, int, ...)>("openat64");
+    mode_t mode = 0;
+    BASEFS_OPEN_MODE(mode, flags);
+    if (IsLibraryCode(__builtin_return_address(0)) && ScriptedOpen(flags) != 0) {
+        return -1;
+    }
+    return real(directoryFd, path, flags, mode);
 }
 
 extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size, struct passwd **found)

@@ -1,10 +1,10 @@
 // Stand-ins for the C library functions the library calls, defined once for
 // the whole basefs_tests executable: the library resolves these names through
 // the executable first (nm -D libbasefs.so lists them: readdir64, syscall,
-// fread, sendfile64, read, write, open64, getpwuid_r, getgrgid_r, malloc,
+// fread, sendfile64, read, write, open64, openat64, getpwuid_r, getgrgid_r, malloc,
 // free). Each forwards to the real function unless a test armed a failure on
 // its own thread; calls of the JVM's threads always go through. read, write
-// and open64, which the JVM calls all the time, are scripted only when the
+// and the opens, which the JVM calls all the time, are scripted only when the
 // library called them.
 #pragma once
 

@@ -176,32 +176,30 @@ protected:
 
 // Names as the JNI path makes them: ASCII as Latin-1 bytes, the rest as the
 // name codec's UTF-16, so that both paths give the same strings.
-TEST_F(RecordBatchTest, NamesAndFieldsComeBackAsJniWouldMakeThem)
+const std::string kBatchNames[] = {
+    "plain",
+    ".hidden",
+    std::string(255, 'a'),
+    "caf\xc3\xa9",                       // two-byte UTF-8
+    "smile-\xf0\x9f\x98\x80",            // four-byte UTF-8: a surrogate pair
+    "f\xff.t",                           // not UTF-8
+    "\x80",                              // a lone continuation byte
+    std::string(254, 'a') + "\xc3",      // cut short at the end
+    [] {                                 // 255 bytes, none of them ASCII
+        std::string name;
+        while (name.size() + 2 <= 255) {
+            name += "\xc3\xa9";
+        }
+        return name + "\xff";
+    }(),
+};
+
+// A batch of kBatchNames, the fields of each made from its index, every fourth a fallback.
+void FillBatch(basefs::RecordBatch &batch)
 {
-    const std::string names[] = {
-        "plain",
-        ".hidden",
-        std::string(255, 'a'),
-        "caf\xc3\xa9",                       // two-byte UTF-8
-        "smile-\xf0\x9f\x98\x80",            // four-byte UTF-8: a surrogate pair
-        "f\xff.t",                           // not UTF-8
-        "\x80",                              // a lone continuation byte
-        std::string(254, 'a') + "\xc3",      // cut short at the end
-        [] {                                 // 255 bytes, none of them ASCII
-            std::string name;
-            while (name.size() + 2 <= 255) {
-                name += "\xc3\xa9";
-            }
-            return name + "\xff";
-        }(),
-    };
-    if (RecordMakerClass() == nullptr) {
-        GTEST_SKIP() << "no record-making class on this class path";
-    }
-    basefs::RecordBatch batch;
     ASSERT_TRUE(batch.allocated());
     jint index = 0;
-    for (const std::string &name : names) {
+    for (const std::string &name : kBatchNames) {
         const basefs::RecordFields fields{.attributes = ATTR_OWNER_READ | index,
                                           .size = (jlong{1} << 40) + index,
                                           .modified = -1000 * index,
@@ -211,16 +209,18 @@ TEST_F(RecordBatchTest, NamesAndFieldsComeBackAsJniWouldMakeThem)
         ASSERT_TRUE(batch.append(fields, index % 4 == 3, name.data(), name.size()));
         ++index;
     }
-    jobjectArray records = Make(batch, true);
-    ExpectNoException();
-    ASSERT_NE(nullptr, records);
-    for (jint i = 0; i < batch.entries(); ++i) {
+}
+
+// The extended records of FillBatch's batch, as JNI would make them.
+void ExpectBatchRecords(JNIEnv *env, jobjectArray records, jint count)
+{
+    for (jint i = 0; i < count; ++i) {
         SCOPED_TRACE(i);
-        const std::string &name = names[static_cast<size_t>(i)];
-        const Record record = ReadRecord(env()->GetObjectArrayElement(records, i));
+        const std::string &name = kBatchNames[static_cast<size_t>(i)];
+        const Record record = ReadRecord(env->GetObjectArrayElement(records, i));
         std::u16string units(name.size(), u'\0');
         units.resize(basefs::decodeNameBytes(name.data(), name.size(), units.data()));
-        EXPECT_EQ(units, StdStr16(RecordName(env()->GetObjectArrayElement(records, i))));
+        EXPECT_EQ(units, StdStr16(RecordName(env->GetObjectArrayElement(records, i))));
         EXPECT_EQ(ATTR_OWNER_READ | i, record.attributes);
         EXPECT_EQ((jlong{1} << 40) + i, record.size);
         EXPECT_EQ(-1000 * i, record.modified);
@@ -234,6 +234,49 @@ TEST_F(RecordBatchTest, NamesAndFieldsComeBackAsJniWouldMakeThem)
             EXPECT_EQ(200 + i, record.group);
         }
     }
+}
+
+TEST_F(RecordBatchTest, NamesAndFieldsComeBackAsJniWouldMakeThem)
+{
+    if (RecordMakerClass() == nullptr) {
+        GTEST_SKIP() << "no record-making class on this class path";
+    }
+    basefs::RecordBatch batch;
+    FillBatch(batch);
+    jobjectArray records = Make(batch, true);
+    ExpectNoException();
+    ASSERT_NE(nullptr, records);
+    ExpectBatchRecords(env(), records, batch.entries());
+}
+
+// A class of the maker's name from elsewhere on the class path that stores
+// nothing: the records are made through JNI all the same, and from then on.
+TEST_F(RecordBatchTest, AMakerThatStoresNothingIsReplacedByJni)
+{
+    jclass storesNothing = env()->FindClass("com/quenvira/test/RecordMakers$StoresNothing");
+    ASSERT_NE(nullptr, storesNothing);
+    const jmethodID make = env()->GetStaticMethodID(storesNothing, "make", basefs::kMakeRecordsSignature);
+    ASSERT_NE(nullptr, make);
+    basefs::g_ClassRecordMaker = storesNothing;
+    basefs::g_MethodMakeRecords = make;
+    EXPECT_TRUE(basefs::recordsMadeInJava());
+    basefs::RecordBatch batch;
+    FillBatch(batch);
+    jobjectArray records = env()->NewObjectArray(batch.entries() + 1, env()->FindClass("com/quenvira/io/FileInfo"),
+                                                 nullptr);
+    jbyteArray javaBatch = env()->NewByteArray(static_cast<jsize>(batch.bytes()));
+    const bool made = basefs::makeBatchRecords(env(), batch, javaBatch, records, 1, true);
+    basefs::g_ClassRecordMaker = nullptr;
+    basefs::g_MethodMakeRecords = nullptr;
+    ExpectNoException();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(nullptr, env()->GetObjectArrayElement(records, 0)) << "written before the batch's start";
+    jobjectArray batchRecords = env()->NewObjectArray(batch.entries(), env()->FindClass("com/quenvira/io/FileInfo"),
+                                                      nullptr);
+    for (jint i = 0; i < batch.entries(); ++i) {
+        env()->SetObjectArrayElement(batchRecords, i, env()->GetObjectArrayElement(records, i + 1));
+    }
+    ExpectBatchRecords(env(), batchRecords, batch.entries());
 }
 
 TEST_F(RecordBatchTest, PlainListingsGetPlainRecords)

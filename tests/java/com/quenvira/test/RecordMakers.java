@@ -9,6 +9,18 @@ public final class RecordMakers {
     private RecordMakers() {
     }
 
+    /** The right layout, but a make that stores nothing. */
+    public static final class StoresNothing {
+        static final int LAYOUT_VERSION = 1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+    }
+
     /** A layout the library does not write. */
     public static final class OtherLayout {
         static final int LAYOUT_VERSION = -1;
