@@ -1,5 +1,7 @@
 #include "CLibraryFaults.h"
 
+#include "SystemCalls.h" // the number of fchmodat2 where the headers lack it
+
 #include <dirent.h>
 #include <dlfcn.h>
 #include <grp.h>
@@ -191,6 +193,11 @@ extern "C" long syscall(long number, ...) noexcept
             return -1;
         }
     }
+#ifdef SYS_fchmodat2
+    if (number == SYS_fchmodat2 && ShouldFail(CFunction::kFchmodat2)) {
+        return -1;
+    }
+#endif
     // copy_file_range(fd_in, off_in, fd_out, off_out, len, flags): only the
     // library makes it.
     if (number == SYS_copy_file_range) {

@@ -27,6 +27,7 @@ enum class CFunction {
     kFread,      // 0 with the stream's error indicator set, errno set
     kSendfile64, // -1, errno set
     kCopyFileRange, // -1, errno set (syscall SYS_copy_file_range)
+    kFchmodat2,  // -1, errno set (syscall SYS_fchmodat2)
     kRead,       // -1, errno set (the library's calls only)
     kWrite,      // -1, errno set (the library's calls only)
     kCount,
