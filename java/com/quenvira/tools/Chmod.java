@@ -10,7 +10,9 @@ import java.util.List;
  * chmod [-R] MODE PATH...: sets each path's permissions from an octal or
  * symbolic MODE ({@link ModeChange}), as GNU chmod does. A link named on the
  * command line is followed; with -R a link met inside a directory is left as
- * it is and never followed. A mode written as an option ("chmod -w f") is
+ * it is and never followed: below an operand every change is made through
+ * the walk's open directories ({@link TreeWalker}), on the file the walk
+ * listed, so a name swapped meanwhile is refused, not followed. A mode written as an option ("chmod -w f") is
  * taken as GNU takes it, with its warning when the umask kept a bit from
  * being taken away.
  */
@@ -92,10 +94,10 @@ final class Chmod extends Command {
             return messages.fail("cannot access", path, e);
         }
         if (!recursive || !info.isDirectory()) {
-            return changeOne(path, info);
+            return changeOne(path, info, null);
         }
         Recursion recursion = new Recursion();
-        new TreeWalker(0).walk(path, info, recursion);
+        new TreeWalker(0).walk(path, info, true, recursion);
         return recursion.status;
     }
 
@@ -104,16 +106,16 @@ final class Chmod extends Command {
         int status = BaseFs.EXIT_OK;
 
         @Override
-        public boolean enter(String path, FileInfo info) {
-            // Changed before it is listed, so that "u+r" makes a directory readable in time.
-            status = Math.max(status, changeOne(path, info));
+        public boolean enter(String path, FileInfo info, TreeWalker.Place place) {
+            // Changed before it is opened, so that "u+r" makes a directory readable in time.
+            status = Math.max(status, changeOne(path, info, place));
             return true;
         }
 
         @Override
-        public void other(String path, FileInfo info) {
+        public void other(String path, FileInfo info, TreeWalker.Place place) {
             if (!info.isSymbolicLink()) {
-                status = Math.max(status, changeOne(path, info));
+                status = Math.max(status, changeOne(path, info, place));
             }
         }
 
@@ -123,13 +125,21 @@ final class Chmod extends Command {
         }
     }
 
-    /** Sets the permissions of the file at {@code path}, whose record (followed, for a link operand) is {@code info}. */
-    private int changeOne(String path, FileInfo info) {
+    /**
+     * Sets the permissions of the file at {@code path}, whose record (followed, for a link
+     * operand) is {@code info}: through the walk's {@code place} below an operand, by the path
+     * for the operand itself (place null).
+     */
+    private int changeOne(String path, FileInfo info, TreeWalker.Place place) {
         int old = ModeFormat.octalMode(info.getAttributes());
         int mode = change.apply(old, info.isDirectory(), umask);
         try {
-            BaseFileSystem.nSetFileInfo(path, BaseFileSystem.INFO_ATTRIBUTES, 0, 0, 0,
-                    ModeFormat.attributesOfMode(mode));
+            if (place != null) {
+                place.changeMode(mode);
+            } else {
+                BaseFileSystem.nSetFileInfo(path, BaseFileSystem.INFO_ATTRIBUTES, 0, 0, 0,
+                        ModeFormat.attributesOfMode(mode));
+            }
         } catch (IOException e) {
             // GNU chmod looks the file up first: only a refused change is "changing permissions".
             int number = SystemError.number(e);

@@ -5,9 +5,6 @@ import com.quenvira.io.FileInfo;
 import java.io.File;
 import java.io.IOException;
 import java.io.PrintStream;
-import java.nio.file.Files;
-import java.nio.file.InvalidPathException;
-import java.nio.file.Paths;
 import java.util.List;
 
 /**
@@ -86,7 +83,7 @@ final class Cp extends Command {
         }
         boolean dangling = Links.isDangling(target);
         boolean targetExists = new File(target).exists() || Links.isLink(target);
-        if (targetExists && sameFile(source, target)) {
+        if (targetExists && TopLevelCopy.isSameFile(source, target)) {
             messages.complain(Quoting.shellEscapeAlways(source) + " and " + Quoting.shellEscapeAlways(target)
                     + " are the same file");
             return BaseFs.EXIT_FAILURE;
@@ -210,14 +207,6 @@ final class Cp extends Command {
     private static int omittingDirectory(Messages messages, String source) {
         messages.complain("-r not specified; omitting directory " + Quoting.shellEscapeAlways(source));
         return BaseFs.EXIT_FAILURE;
-    }
-
-    private static boolean sameFile(String first, String second) {
-        try {
-            return Files.isSameFile(Paths.get(first), Paths.get(second));
-        } catch (IOException | InvalidPathException e) {
-            return false;
-        }
     }
 
     @Override

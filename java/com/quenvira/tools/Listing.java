@@ -1,6 +1,7 @@
 package com.quenvira.tools;
 
 import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.internal.io.OpenDirectory;
 import com.quenvira.io.FileInfo;
 import com.quenvira.io.FileInfoEx;
 import java.io.IOException;
@@ -96,7 +97,7 @@ final class Listing {
         TreeWalker walker = new TreeWalker(longFormat ? OWNER_AND_GROUP : 0);
         for (String directory : directories) {
             DirectoryLister lister = new DirectoryLister(directory, headers);
-            walker.walk(directory, null, lister);
+            walker.walk(directory, null, true, lister);
             status = Math.max(status, lister.status);
         }
         return status;
@@ -114,12 +115,12 @@ final class Listing {
         }
 
         @Override
-        public boolean enter(String path, FileInfo info) {
+        public boolean enter(String path, FileInfo info, TreeWalker.Place place) {
             return true;
         }
 
         @Override
-        public FileInfo[] listed(String path, FileInfo[] entries) {
+        public FileInfo[] listed(String path, OpenDirectory directory, FileInfo[] entries) {
             List<FileInfo> shown = new ArrayList<>(entries.length);
             boolean hidden = showAll || showAlmostAll;
             for (FileInfo entry : entries) {
