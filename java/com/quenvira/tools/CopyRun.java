@@ -1,59 +1,23 @@
 package com.quenvira.tools;
 
-import com.quenvira.interfaces.ISyncProgressMonitor;
 import com.quenvira.internal.io.BaseFileSystem;
-import com.quenvira.internal.io.OpenDirectory;
 import com.quenvira.internal.io.ReplacedFileException;
 import com.quenvira.io.FileInfo;
 import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.InvalidPathException;
-import java.nio.file.Paths;
-import java.nio.file.attribute.PosixFilePermission;
-import java.nio.file.attribute.PosixFilePermissions;
-import java.util.ArrayDeque;
-import java.util.Deque;
-import java.util.EnumSet;
 import java.util.List;
-import java.util.Set;
 
 /**
- * The steps of cp -r, done by descriptors: one level per directory being
- * copied holds its open source and its open destination, each opened
- * relative to the level above (the operand's own by its path), so the run
- * holds two descriptors per level of depth. A source that is no longer the
- * file the plan saw is skipped with GNU cp's words. Files and links named on
- * the command line are copied by their paths, as cp copies them.
+ * The steps of cp -r, done by descriptors: each file and link inside a tree
+ * is read relative to its open source directory and written relative to its
+ * open copy ({@link CopyLevels}), never through a link; a source that is no
+ * longer the file the plan saw is skipped with GNU cp's words. Files and
+ * links named on the command line are copied by their paths, as cp copies
+ * them ({@link TopLevelCopy}).
  */
 final class CopyRun {
-    private static final int PERMISSIONS = 0777;
-    private static final int OWNER_ALL = 0700;
-
-    /** A directory being copied: its open source (null: unreadable), its open copy, and its copy's mode to restore (-1: none). */
-    private static final class Level {
-        final OpenDirectory source;
-        final OpenDirectory target;
-        final boolean made;
-        final int modeToRestore;
-
-        Level(OpenDirectory source, OpenDirectory target, boolean made, int modeToRestore) {
-            this.source = source;
-            this.target = target;
-            this.made = made;
-            this.modeToRestore = modeToRestore;
-        }
-
-        void close() {
-            if (source != null) {
-                source.close();
-            }
-            target.close();
-        }
-    }
-
     private final Messages messages;
     private final boolean noClobber;
-    private final Deque<Level> levels = new ArrayDeque<>();
+    private final CopyLevels levels;
     private final TopLevelCopy topLevel;
     private int status = BaseFs.EXIT_OK;
     private boolean interrupted;
@@ -62,10 +26,11 @@ final class CopyRun {
         this.messages = messages;
         this.noClobber = noClobber;
         this.topLevel = new TopLevelCopy(messages, noClobber);
+        this.levels = new CopyLevels(messages);
     }
 
     int status() {
-        return Math.max(status, topLevel.status());
+        return Math.max(status, Math.max(topLevel.status(), levels.status()));
     }
 
     boolean interrupted() {
@@ -76,9 +41,7 @@ final class CopyRun {
         try {
             runSteps(steps, progress);
         } finally {
-            while (!levels.isEmpty()) {
-                levels.pop().close();
-            }
+            levels.closeAll();
         }
     }
 
@@ -98,12 +61,12 @@ final class CopyRun {
             }
             switch (step.kind) {
                 case DIRECTORY:
-                    if (!enterDirectory(step)) {
+                    if (!levels.enter(step)) {
                         skipped = step.source;
                     }
                     break;
                 case DIRECTORY_DONE:
-                    leaveDirectory(step);
+                    levels.leave(step);
                     break;
                 case FILE:
                     copyFile(step, progress);
@@ -118,107 +81,6 @@ final class CopyRun {
                     fail("cannot copy special file " + Quoting.shellEscapeAlways(step.source));
                     break;
             }
-        }
-    }
-
-    // ---- Directories ---------------------------------------------------------------
-
-    /** Opens the directory and makes or opens its copy; false, having said why, when it cannot be copied. */
-    private boolean enterDirectory(TreeCopy.Step step) {
-        OpenDirectory source = null;
-        if (!step.unreadable) {
-            try {
-                source = openSource(step);
-            } catch (ReplacedFileException e) {
-                replaced(step.source);
-                return false;
-            } catch (IOException e) {
-                status = messages.fail("cannot access", step.source, e);
-                return false;
-            }
-        }
-        Level level = openTarget(step, source);
-        if (level == null) {
-            if (source != null) {
-                source.close();
-            }
-            return false;
-        }
-        levels.push(level);
-        return true;
-    }
-
-    private OpenDirectory openSource(TreeCopy.Step step) throws IOException {
-        if (!levels.isEmpty()) {
-            return levels.peek().source.openDirectory(step.name, step.device, step.inode);
-        }
-        OpenDirectory root = OpenDirectory.open(step.source, false);
-        if (root.device() != step.device || root.inode() != step.inode) {
-            root.close();
-            throw new ReplacedFileException("File was replaced while in use");
-        }
-        return root;
-    }
-
-    /** The level of the directory's copy, made or existing; null, having said why, when it cannot be had. */
-    private Level openTarget(TreeCopy.Step step, OpenDirectory source) {
-        OpenDirectory parent = levels.isEmpty() ? null : levels.peek().target;
-        FileInfo existing = parent == null ? TopLevelCopy.recordOrNull(step.target) : entryOrNull(parent, step.name);
-        if (existing != null && !existing.isDirectory()) {
-            fail("cannot overwrite non-directory " + Quoting.shellEscapeAlways(step.target) + " with directory "
-                    + Quoting.shellEscapeAlways(step.source));
-            return null;
-        }
-        int wanted = ModeFormat.octalMode(step.info.getAttributes()) & PERMISSIONS;
-        OpenDirectory target;
-        try {
-            if (existing != null) {
-                target = parent == null ? OpenDirectory.open(step.target, false) : parent.openDirectory(step.name, 0, 0);
-                return new Level(source, target, false, -1);
-            }
-            target = parent == null ? makeTopLevel(step.target, wanted) : parent.makeDirectory(step.name, wanted);
-        } catch (ReplacedFileException e) {
-            fail("cannot create directory " + Quoting.shellEscapeAlways(step.target) + ": replaced meanwhile");
-            return null;
-        } catch (IOException e) {
-            status = messages.fail(existing != null ? "cannot access" : "cannot create directory", step.target, e);
-            return null;
-        } catch (InvalidPathException e) {
-            fail("cannot create directory " + Quoting.shellEscapeAlways(step.target) + ": " + e.getReason());
-            return null;
-        }
-        int mode;
-        try {
-            mode = ModeFormat.octalMode(target.info(step.target, 0).getAttributes()) & PERMISSIONS;
-            if ((mode & OWNER_ALL) == OWNER_ALL) {
-                return new Level(source, target, true, -1);
-            }
-            // Filled by its owner for a while, as GNU cp does, and given its mode back after.
-            target.changeMode(mode | OWNER_ALL);
-        } catch (IOException e) {
-            status = messages.fail("setting permissions for", step.target, e);
-            target.close();
-            return null;
-        }
-        return new Level(source, target, true, mode);
-    }
-
-    /** The operand's copy, made through the JDK (the kernel takes the umask off), then opened. */
-    private static OpenDirectory makeTopLevel(String target, int wanted) throws IOException {
-        Files.createDirectory(Paths.get(target), PosixFilePermissions.asFileAttribute(permissions(wanted)));
-        return OpenDirectory.open(target, false);
-    }
-
-    private void leaveDirectory(TreeCopy.Step step) {
-        Level done = levels.pop();
-        try {
-            if (done.modeToRestore >= 0) {
-                done.target.changeMode(done.modeToRestore);
-            }
-        } catch (IOException e) {
-            status = messages.fail("setting permissions for", step.target, e);
-        } finally {
-            done.close();
         }
     }
 
@@ -239,8 +101,8 @@ final class CopyRun {
 
     /** A regular file inside a tree, with the checks of GNU cp on its destination. */
     private void copyFile(TreeCopy.Step step, FileShare share) {
-        Level level = levels.peek();
-        FileInfo existing = entryOrNull(level.target, step.name);
+        CopyLevels.Level level = levels.top();
+        FileInfo existing = CopyLevels.entryOrNull(level.target, step.name);
         if (existing != null) {
             if (existing.isSymbolicLink() && Links.isDangling(step.target)) {
                 status = messages.notThroughDanglingLink(step.target);
@@ -282,7 +144,7 @@ final class CopyRun {
             topLevel.copyLink(step);
             return;
         }
-        Level level = levels.peek();
+        CopyLevels.Level level = levels.top();
         String text;
         try {
             text = level.source.readLink(step.name);
@@ -293,7 +155,7 @@ final class CopyRun {
             status = messages.fail("cannot read symbolic link", step.source, e);
             return;
         }
-        FileInfo existing = entryOrNull(level.target, step.name);
+        FileInfo existing = CopyLevels.entryOrNull(level.target, step.name);
         try {
             if (existing != null) {
                 if (noClobber) {
@@ -317,62 +179,12 @@ final class CopyRun {
         }
     }
 
-    /** GNU cp's words for a source that is no longer the file it saw. */
     private void replaced(String source) {
-        fail("skipping file " + Quoting.shellEscapeAlways(source) + ", as it was replaced while being copied");
+        status = CopyLevels.replaced(messages, source);
     }
 
     private void fail(String message) {
         messages.complain(message);
         status = BaseFs.EXIT_FAILURE;
-    }
-
-    /** The record of the entry itself, or null when there is none to be had. */
-    private static FileInfo entryOrNull(OpenDirectory directory, String name) {
-        try {
-            return directory.entryInfo(name, 0);
-        } catch (IOException e) {
-            return null;
-        }
-    }
-
-    static Set<PosixFilePermission> permissions(int mode) {
-        Set<PosixFilePermission> permissions = EnumSet.noneOf(PosixFilePermission.class);
-        PosixFilePermission[] order = PosixFilePermission.values(); // OWNER_READ first, OTHERS_EXECUTE last
-        for (int i = 0; i < order.length; i++) {
-            if ((mode & (1 << (order.length - 1 - i))) != 0) {
-                permissions.add(order[i]);
-            }
-        }
-        return permissions;
-    }
-
-    /**
-     * One file's part of the tree's bar: the copy reports whole steps, also
-     * for a file shorter than a step, so each file adds its own size at most,
-     * and exactly that once its copy has ended.
-     */
-    static final class FileShare implements ISyncProgressMonitor {
-        final Progress progress;
-        private long left;
-
-        FileShare(Progress progress, long size) {
-            this.progress = progress;
-            this.left = size;
-        }
-
-        @Override
-        public boolean bytesTransferred(long bytes) {
-            long counted = Math.min(Math.max(bytes, 0), left);
-            left -= counted;
-            return progress.bytesTransferred(counted);
-        }
-
-        void settle() {
-            if (left > 0) {
-                progress.bytesTransferred(left);
-                left = 0;
-            }
-        }
     }
 }

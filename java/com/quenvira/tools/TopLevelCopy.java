@@ -2,17 +2,23 @@ package com.quenvira.tools;
 
 import com.quenvira.interfaces.ISyncProgressMonitor;
 import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.internal.io.OpenDirectory;
 import com.quenvira.io.FileInfo;
 import java.io.File;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
 import java.nio.file.Paths;
+import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.EnumSet;
+import java.util.Set;
 
 /**
  * The files and links cp -r is given on its command line, which it copies by
  * their paths, as cp copies an operand: a destination that exists is written
- * as it is, a dangling link there never written through.
+ * as it is, a dangling link there never written through; and the operand's
+ * own copy of a directory.
  */
 final class TopLevelCopy {
     private final Messages messages;
@@ -123,5 +129,22 @@ final class TopLevelCopy {
         } catch (IOException | InvalidPathException e) {
             return false;
         }
+    }
+
+    /** The operand's copy, made through the JDK (the kernel takes the umask off), then opened. */
+    static OpenDirectory makeDirectory(String target, int wanted) throws IOException {
+        Files.createDirectory(Paths.get(target), PosixFilePermissions.asFileAttribute(permissions(wanted)));
+        return OpenDirectory.open(target, false);
+    }
+
+    static Set<PosixFilePermission> permissions(int mode) {
+        Set<PosixFilePermission> permissions = EnumSet.noneOf(PosixFilePermission.class);
+        PosixFilePermission[] order = PosixFilePermission.values(); // OWNER_READ first, OTHERS_EXECUTE last
+        for (int i = 0; i < order.length; i++) {
+            if ((mode & (1 << (order.length - 1 - i))) != 0) {
+                permissions.add(order[i]);
+            }
+        }
+        return permissions;
     }
 }
