@@ -634,6 +634,14 @@ mkdir -p merge/tree && ln -s nowhere 'merge/tree/with space'
 expect "cp -r does not write through a dangling link in the destination" 1 \
     "^basefs: not writing through dangling symlink 'merge/tree/with space'$" "$basefs" cp -r tree merge
 fails_with "cp -r left the dangling link alone" 1 "" test -e merge/nowhere
+# A tree deeper than PATH_MAX: walked by descriptors, each name relative to its open parent.
+perl -e 'mkdir "deep"; chdir "deep" or die; for (1 .. 25) { mkdir "0" x 200; chdir "0" x 200 or die }
+    open(my $f, ">", "leaf") or die; print $f "leaf"' || echo "FAILED: a tree deeper than PATH_MAX could not be made"
+exactly "ls -R walks a tree deeper than PATH_MAX" 26 sh -c '"$1" ls -R deep | grep -c ":$"' sh "$basefs"
+expect "chmod -R changes a tree deeper than PATH_MAX" 0 '^$' "$basefs" chmod -R u=rwx,go= deep
+expect "cp -r copies a tree deeper than PATH_MAX" 0 '^$' "$basefs" cp -r deep deep-copy
+exactly "cp -r copied its deepest file, with the mode chmod -R gave it" "1 700" \
+    sh -c 'find deep-copy -name leaf | wc -l | tr "\n" " "; find deep -name leaf -printf "%m\n"'
 mkdir -p bar-tree/in
 head -c 3000000 /dev/zero > bar-tree/a
 printf 'small' > bar-tree/in/b
