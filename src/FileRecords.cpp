@@ -106,20 +106,7 @@ bool isAscii(const char *name, size_t length)
 // is pending, the exception cleared; kFailed with it pending again otherwise.
 basefs::RecordMaker jniUnlessOtherFailure(JNIEnv *env)
 {
-    basefs::LocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
-    if (thrown.get() == nullptr) {
-        return basefs::RecordMaker::kJni;
-    }
-    env->ExceptionClear();
-    basefs::LocalRef<jclass> linkageError(env, env->FindClass("java/lang/LinkageError"));
-    if (linkageError.get() == nullptr) {
-        return basefs::RecordMaker::kFailed; // the JVM's own error is pending
-    }
-    if (env->IsInstanceOf(thrown.get(), linkageError.get())) {
-        return basefs::RecordMaker::kJni;
-    }
-    env->Throw(thrown.get());
-    return basefs::RecordMaker::kFailed;
+    return basefs::isLinkageErrorCleared(env) ? basefs::RecordMaker::kJni : basefs::RecordMaker::kFailed;
 }
 
 } // namespace
@@ -326,6 +313,24 @@ bool RecordBatch::append(const RecordFields &fields, bool fallback, const char *
 }
 
 // ---- The maker --------------------------------------------------------------------
+
+bool isLinkageErrorCleared(JNIEnv *env)
+{
+    LocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
+    if (thrown.get() == nullptr) {
+        return true;
+    }
+    env->ExceptionClear();
+    LocalRef<jclass> linkageError(env, env->FindClass("java/lang/LinkageError"));
+    if (linkageError.get() == nullptr) {
+        return false; // the JVM's own error is pending
+    }
+    if (env->IsInstanceOf(thrown.get(), linkageError.get())) {
+        return true;
+    }
+    env->Throw(thrown.get());
+    return false;
+}
 
 RecordMaker findRecordMaker(JNIEnv *env, const char *className)
 {

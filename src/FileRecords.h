@@ -91,6 +91,12 @@ enum class RecordMaker {
     kFailed,       // initialisation fails; an exception is pending
 };
 
+// After a failed class or member look-up: true when nothing is pending or the
+// pending exception is a LinkageError (the class is missing, of another build,
+// or cannot be linked), which is cleared; false with the exception pending
+// again otherwise (or the JVM's own, when LinkageError cannot be found).
+bool isLinkageErrorCleared(JNIEnv *env);
+
 // Looks up the record-making class `className` (ListingRecords in the
 // library): compiled Java when it has this library's layout and can make the
 // host's records as JNI would; JNI when it is missing, of another layout, not

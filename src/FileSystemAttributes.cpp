@@ -3,6 +3,7 @@
 // and permissions, and reading and creating symbolic links.
 
 #include "FileRecords.h"
+#include "JavaExceptions.h"
 #include "JniBridge.h"
 #include "SystemCalls.h"
 
@@ -185,7 +186,7 @@ jstring readLinkTarget(JNIEnv *env, const char *path)
     if (length < 0) {
         const int error = errno;
         if (error == EINVAL) {
-            JNU_ThrowIOException(env, "The file is not a symbolic link");
+            basefs::throwWithNumber(env, "java/io/IOException", "The file is not a symbolic link", EINVAL);
         } else {
             throwExceptionFromError(env, error, path);
         }

@@ -1,16 +1,15 @@
-// The bridge core: the cache of host classes and method identifiers and the
-// one-time initialisation that fills it, the exported helpers that throw
-// named Java exceptions and copy object arrays, and the error table behind
-// the IOExceptions of every entry point.
+// The class cache: the host classes and method identifiers the library
+// calls, resolved once by nInitStatic from one table, some rows of which are
+// resolved only where the library's own classes serve; the constants shared
+// with Java, checked against javac's headers.
 
 #include "FileRecords.h"
+#include "JavaExceptions.h"
 #include "JniBridge.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 #include "com_quenvira_io_FileInfo.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <ctime>
 
 // The encodings exchanged with the Java side are declared in both languages;
@@ -41,51 +40,6 @@ BASEFS_SAME_AS_JAVA(ATTR_SET_GID, com_quenvira_io_FileInfo_ATTR_SET_GID);
 BASEFS_SAME_AS_JAVA(ATTR_STICKY, com_quenvira_io_FileInfo_ATTR_STICKY);
 #undef BASEFS_SAME_AS_JAVA
 
-namespace {
-
-// Large enough for the longest description and any int.
-constexpr size_t kErrorMessageSize = 512;
-struct ErrorDescription {
-    int error;
-    const char *description;
-};
-
-// The descriptions hosts have always seen in their messages, some worded for
-// one call only: fixed, as hosts may match them.
-const ErrorDescription kErrorDescriptions[] = {
-    {EPERM, "The effective UID does not match the owner of the file, and the process is not privileged"},
-    {ENOENT, "Path does not exist"},
-    {EINTR, "A signal was caught during call of method"},
-    {EIO, "An I/O error occurred"},
-    {EBADF, "The file descriptor fd is not valid"},
-    {ENOMEM, "No kernel memory"},
-    {EACCES, "No permissions"},
-    {EFAULT, "Path points outside your accessible address space"},
-    {EEXIST, "Path already exists"},
-    {ENOTDIR, "Not a directory"},
-    {EINVAL, "Invalid argument"},
-    {ENFILE, "The maximum allowable number of files is currently open in the system"},
-    {EMFILE, "The maximum number of files was open already in the calling process"},
-    {ENOSPC, "No space is left on the file system"},
-    {EROFS, "The named file resides on a read-only file system"},
-    {ENAMETOOLONG, "Too long path"},
-    {ELOOP, "Too many symbolic links in path"},
-    {EDQUOT, "No space for new user's quota"},
-    {ECANCELED, "Operation canceled"},
-};
-
-const char *describeError(int error)
-{
-    for (const ErrorDescription &entry : kErrorDescriptions) {
-        if (entry.error == error) {
-            return entry.description;
-        }
-    }
-    return "Unknown";
-}
-
-} // namespace
-
 extern "C" {
 
 jint g_InitRes = INIT_NOT_RUN;
@@ -102,96 +56,17 @@ jmethodID g_MethodUrlExConstruct = nullptr;
 jclass g_ClassPrincipal = nullptr;
 jmethodID g_MethodPrincipalConstruct = nullptr;
 
-void JNU_ThrowByName(JNIEnv *env, const char *className, const char *message)
-{
-    // The first exception of a call is the one the caller must see.
-    if (env->ExceptionCheck()) {
-        return;
-    }
-    jclass cls = env->FindClass(className);
-    if (cls == nullptr) {
-        return; // the JVM's NoClassDefFoundError is pending
-    }
-    env->ThrowNew(cls, message);
-    env->DeleteLocalRef(cls);
-}
-
-void JNU_ThrowNullPointerException(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/lang/NullPointerException", message);
-}
-
-void JNU_ThrowIllegalArgumentException(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/lang/IllegalArgumentException", message);
-}
-
-void JNU_ThrowIllegalStateException(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/lang/IllegalStateException", message);
-}
-
-void JNU_ThrowOutOfMemoryError(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/lang/OutOfMemoryError", message);
-}
-
-void JNU_ThrowIOException(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/io/IOException", message);
-}
-
-// Kept for host code, which may call it; the library does not. Behaviour fixed.
-void JNU_ThrowInterruptedIOException(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/io/InterruptedIOException", message);
-}
-
-// Kept for host code, which may call it; the library does not. Behaviour fixed.
-void JNU_ThrowUnsupportedOperationException(JNIEnv *env, const char *message)
-{
-    JNU_ThrowByName(env, "java/lang/UnsupportedOperationException", message);
-}
-
-// Kept for host code, which may call it; the library does not. Behaviour fixed.
-jint JNU_CopyObjectArray(JNIEnv *env, jobjectArray dst, jobjectArray src, jint count)
-{
-    // Room for the one element reference alive at a time.
-    if (env->EnsureLocalCapacity(1) < 0) {
-        JNU_ThrowOutOfMemoryError(env, "To allocate array for copy");
-        return 0;
-    }
-    for (jint i = 0; i < count; ++i) {
-        jobject element = env->GetObjectArrayElement(src, i);
-        // A null element is either a real null or an index past the end of src.
-        if (element == nullptr && env->ExceptionCheck()) {
-            return 0;
-        }
-        env->SetObjectArrayElement(dst, i, element);
-        env->DeleteLocalRef(element);
-        // An index past the end of dst or an element dst cannot hold.
-        if (env->ExceptionCheck()) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
-void throwExceptionFromError(JNIEnv *env, int error, const char *)
-{
-    char message[kErrorMessageSize];
-    std::snprintf(message, sizeof message, "%s [%d]", describeError(error), error);
-    JNU_ThrowIOException(env, message);
-}
-
-void throwExceptionFromErrNo(JNIEnv *env, const char *path)
-{
-    throwExceptionFromError(env, errno, path);
-}
-
 } // extern "C"
 
 namespace {
+
+// Whether a row of the table is resolved: always, or only where the
+// library's own class serves (a host may bring a BaseFileSystem of its own).
+enum class RowNeed {
+    kResolve,
+    kSkip,
+    kFail, // an exception is pending
+};
 
 // One class and one of its methods that nInitStatic resolves into a pair of globals.
 struct CachedMember {
@@ -201,12 +76,14 @@ struct CachedMember {
     bool isStatic;
     jclass *outClass;
     jmethodID *outMethod;
+    // Asked first, for a row that may be left out; null: always resolved.
+    RowNeed (*need)(JNIEnv *env) = nullptr;
 };
 
 // Resolves one cached member: the one look-up of the library's cache. Returns
 // false with an exception pending (the JVM's own when it has one), except when
 // NewGlobalRef fails, which throws nothing; no local reference outlives it.
-bool JNI_InitMethodID(JNIEnv *env, const CachedMember &member)
+bool resolveCachedMember(JNIEnv *env, const CachedMember &member)
 {
     if (env->EnsureLocalCapacity(1) < 0) {
         return false; // the JVM's OutOfMemoryError is pending
@@ -233,6 +110,30 @@ bool JNI_InitMethodID(JNIEnv *env, const CachedMember &member)
     *member.outClass = global;
     *member.outMethod = method;
     return true;
+}
+
+RowNeed recordMakerNeed(JNIEnv *env)
+{
+    switch (basefs::findRecordMaker(env, basefs::kRecordMakerClass)) {
+    case basefs::RecordMaker::kFailed:
+        return RowNeed::kFail;
+    case basefs::RecordMaker::kJni:
+        return RowNeed::kSkip;
+    case basefs::RecordMaker::kCompiledJava:
+        break;
+    }
+    return RowNeed::kResolve;
+}
+
+// LastError is there where the library's jar is; a host's own BaseFileSystem
+// without it (a LinkageError, cleared) leaves the row out.
+RowNeed lastErrorNeed(JNIEnv *env)
+{
+    basefs::LocalRef<jclass> found(env, env->FindClass("com/quenvira/internal/io/LastError"));
+    if (found.get() != nullptr) {
+        return RowNeed::kResolve;
+    }
+    return basefs::isLinkageErrorCleared(env) ? RowNeed::kSkip : RowNeed::kFail;
 }
 
 // Resolved in this order; the first failure stops initialisation. The host's
@@ -287,15 +188,23 @@ const CachedMember kCachedMembers[] = {
      .isStatic = true,
      .outClass = &basefs::g_ClassArrays,
      .outMethod = &basefs::g_MethodArrayFill},
+    // Listings make their records in compiled Java where the library's class serves.
+    {.className = basefs::kRecordMakerClass,
+     .methodName = "make",
+     .signature = basefs::kMakeRecordsSignature,
+     .isStatic = true,
+     .outClass = &basefs::g_ClassRecordMaker,
+     .outMethod = &basefs::g_MethodMakeRecords,
+     .need = recordMakerNeed},
+    // The error numbers of the library's exceptions, as data, where the library's class serves.
+    {.className = "com/quenvira/internal/io/LastError",
+     .methodName = "record",
+     .signature = "(Ljava/lang/Throwable;I)V",
+     .isStatic = true,
+     .outClass = &basefs::g_ClassLastError,
+     .outMethod = &basefs::g_MethodRecordFailure,
+     .need = lastErrorNeed},
 };
-
-// How listings make their records where the library's own class serves.
-const CachedMember kRecordMaker = {.className = basefs::kRecordMakerClass,
-                                   .methodName = "make",
-                                   .signature = basefs::kMakeRecordsSignature,
-                                   .isStatic = true,
-                                   .outClass = &basefs::g_ClassRecordMaker,
-                                   .outMethod = &basefs::g_MethodMakeRecords};
 
 // ---- Running the initialisation once -----------------------------------------
 
@@ -317,25 +226,18 @@ bool claimInitialization()
                                        __ATOMIC_ACQUIRE);
 }
 
-// Resolves every cached member and, last, how listings make their records.
-// Returns false at the first failure, with its exception pending (none when
+// Resolves every row of the table that is needed, in its order. Returns
+// false at the first failure, with its exception pending (none when
 // NewGlobalRef failed).
 bool resolveCache(JNIEnv *env)
 {
     for (const CachedMember &member : kCachedMembers) {
-        if (!JNI_InitMethodID(env, member)) {
+        const RowNeed need = member.need != nullptr ? member.need(env) : RowNeed::kResolve;
+        if (need == RowNeed::kFail || (need == RowNeed::kResolve && !resolveCachedMember(env, member))) {
             return false;
         }
     }
-    switch (basefs::findRecordMaker(env, basefs::kRecordMakerClass)) {
-    case basefs::RecordMaker::kFailed:
-        return false;
-    case basefs::RecordMaker::kJni:
-        return true;
-    case basefs::RecordMaker::kCompiledJava:
-        break;
-    }
-    return JNI_InitMethodID(env, kRecordMaker);
+    return true;
 }
 
 // Returns once the thread that claimed the initialisation has stored its

@@ -1,11 +1,13 @@
-// The bridge core: the class cache, the error table, the throw helpers and
-// the array copy helper, also where the JVM refuses it local references.
+// The exceptions: the error table, the throw helpers, each leaving an earlier
+// exception in place, and the error number of each handed to LastError.
 #include "JniFaults.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
 
 #include <cerrno>
+#include <functional>
+#include <string>
 
 namespace {
 
@@ -13,32 +15,7 @@ using jvmtest::JvmTest;
 using jvmtest::JStr;
 using jvmtest::TakeException;
 
-class BaseFileSystemWrapperTest : public JvmTest {};
-
-TEST_F(BaseFileSystemWrapperTest, InitialisationCachedEveryHostClassAndMember)
-{
-    EXPECT_EQ(INIT_READY, g_InitRes);
-    const void *cached[] = {g_ClassFileInfo,    g_MethodFileInfoConstruct,  g_ClassFileInfoEx,
-                            g_MethodFileInfoExConstruct, g_ClassMonitorOrg, g_MethodMonitorCancel,
-                            g_ClassMonitorSync, g_MethodMonitorProgressSync, g_ClassUrlEx,
-                            g_MethodUrlExConstruct, g_ClassPrincipal, g_MethodPrincipalConstruct};
-    for (const void *value : cached) {
-        EXPECT_NE(nullptr, value);
-    }
-    EXPECT_EQ(JNIGlobalRefType, env()->GetObjectRefType(g_ClassFileInfo));
-    EXPECT_EQ(JNIGlobalRefType, env()->GetObjectRefType(g_ClassPrincipal));
-}
-
-TEST_F(BaseFileSystemWrapperTest, SecondInitialisationChangesNothing)
-{
-    jclass fileInfo = g_ClassFileInfo;
-    jmethodID principal = g_MethodPrincipalConstruct;
-    jvmtest::natives::InitStatic();
-    EXPECT_FALSE(TakeException().has_value());
-    EXPECT_EQ(INIT_READY, g_InitRes);
-    EXPECT_EQ(fileInfo, g_ClassFileInfo);
-    EXPECT_EQ(principal, g_MethodPrincipalConstruct);
-}
+class JavaExceptionsTest : public JvmTest {};
 
 struct ErrorCase {
     int error;
@@ -76,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{-1, "Unknown [-1]"}, ErrorCase{-2147483647 - 1, "Unknown [-2147483648]"},
         ErrorCase{2147483647, "Unknown [2147483647]"}));
 
-TEST_F(BaseFileSystemWrapperTest, ThrowFromErrNoUsesTheCurrentErrorNumber)
+TEST_F(JavaExceptionsTest, ThrowFromErrNoUsesTheCurrentErrorNumber)
 {
     errno = ENOTDIR;
     throwExceptionFromErrNo(env(), nullptr);
@@ -123,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HelperCase{JNU_ThrowUnsupportedOperationException,
                                  "java.lang.UnsupportedOperationException"}));
 
-TEST_F(BaseFileSystemWrapperTest, ErrorTranslationLeavesAnEarlierExceptionInPlace)
+TEST_F(JavaExceptionsTest, ErrorTranslationLeavesAnEarlierExceptionInPlace)
 {
     JNU_ThrowByName(env(), "java/lang/ArithmeticException", "first");
     throwExceptionFromError(env(), ENOENT, "/x");
@@ -134,7 +111,7 @@ TEST_F(BaseFileSystemWrapperTest, ErrorTranslationLeavesAnEarlierExceptionInPlac
     EXPECT_EQ("java.lang.ArithmeticException", thrown->className);
 }
 
-TEST_F(BaseFileSystemWrapperTest, UnknownClassLeavesTheJvmsErrorPending)
+TEST_F(JavaExceptionsTest, UnknownClassLeavesTheJvmsErrorPending)
 {
     JNU_ThrowByName(env(), "com/quenvira/NoSuchException", "lost");
     auto thrown = TakeException();
@@ -144,7 +121,7 @@ TEST_F(BaseFileSystemWrapperTest, UnknownClassLeavesTheJvmsErrorPending)
 
 // The harness fails every test that makes -Xcheck:jni complain; this shows
 // that it notices a complaint at all.
-TEST_F(BaseFileSystemWrapperTest, HarnessSeesCheckJniWarnings)
+TEST_F(JavaExceptionsTest, HarnessSeesCheckJniWarnings)
 {
     JNU_ThrowIllegalStateException(env(), "pending");
     jclass cls = env()->FindClass("java/lang/String"); // a JNI call with an exception pending
@@ -153,68 +130,57 @@ TEST_F(BaseFileSystemWrapperTest, HarnessSeesCheckJniWarnings)
     EXPECT_GE(AcknowledgeJniWarnings(), 1);
 }
 
-TEST_F(BaseFileSystemWrapperTest, CopyObjectArrayStopsAtTheFirstFailure)
+// Each exception the library throws comes with its error number as data, for
+// the exception itself and as long as it is the thread's last; its message is
+// the one hosts have always seen.
+TEST_F(JavaExceptionsTest, LastErrorGivesTheNumberOfTheLibrarysLastException)
 {
-    jclass objectClass = env()->FindClass("java/lang/Object");
-    jclass stringClass = env()->FindClass("java/lang/String");
-    ASSERT_NE(nullptr, objectClass);
-    ASSERT_NE(nullptr, stringClass);
-    // {"a", null, new Object()}
-    jobjectArray src = env()->NewObjectArray(3, objectClass, nullptr);
-    env()->SetObjectArrayElement(src, 0, JStr("a"));
-    env()->SetObjectArrayElement(src, 2, env()->AllocObject(objectClass));
-    ASSERT_FALSE(TakeException().has_value());
-
-    struct Case {
-        jclass dstClass;
-        jsize dstLength;
-        jint count;
-        jint result;
-        int copied;             // leading elements that arrive in dst
-        const char *exception;  // or null
-    } cases[] = {
-        {objectClass, 3, 3, 1, 3, nullptr},
-        {objectClass, 3, 0, 1, 0, nullptr},
-        {objectClass, 3, -1, 1, 0, nullptr},
-        {objectClass, 4, 4, 0, 3, "java.lang.ArrayIndexOutOfBoundsException"}, // src too short
-        {objectClass, 2, 3, 0, 2, "java.lang.ArrayIndexOutOfBoundsException"}, // dst too short
-        {stringClass, 3, 3, 0, 2, "java.lang.ArrayStoreException"},            // dst cannot hold Object
+    jclass lastError = env()->FindClass("com/quenvira/internal/io/LastError");
+    ASSERT_NE(nullptr, lastError);
+    const jmethodID numberOf = env()->GetStaticMethodID(lastError, "numberOf", "(Ljava/io/IOException;)I");
+    const jmethodID text = env()->GetStaticMethodID(lastError, "text", "(I)Ljava/lang/String;");
+    const jmethodID getMessage =
+        env()->GetMethodID(env()->FindClass("java/lang/Throwable"), "getMessage", "()Ljava/lang/String;");
+    ASSERT_TRUE(numberOf != nullptr && text != nullptr && getMessage != nullptr);
+    // Each upcall checked at once, as -Xcheck:jni requires.
+    const auto number = [&](jthrowable thrown) {
+        const jint value = env()->CallStaticIntMethod(lastError, numberOf, thrown);
+        EXPECT_FALSE(env()->ExceptionCheck());
+        return value;
     };
+    const auto string = [&](jobject value) {
+        EXPECT_FALSE(env()->ExceptionCheck());
+        return jvmtest::StdStr(static_cast<jstring>(value));
+    };
+    struct Case {
+        const char *name;
+        std::function<void()> fail;
+        int number;
+        const char *message;
+    } cases[] = {
+        {"a missing file", [] { jvmtest::natives::GetFileInfo(JStr("/nonexistent/x"), JStr("x"), 0); }, ENOENT,
+         "Path does not exist [2]"},
+        {"no link", [] { jvmtest::natives::ReadSymbolicLink(JStr("/")); }, EINVAL,
+         "The file is not a symbolic link"},
+        {"a number without a description", [this] { throwExceptionFromError(env(), 150, nullptr); }, 150,
+         "Unknown [150]"},
+        {"a message without a number", [this] { JNU_ThrowIOException(env(), "plain"); }, 0, "plain"},
+    };
+    jthrowable previous = nullptr;
     for (const Case &c : cases) {
-        SCOPED_TRACE(::testing::Message() << "count " << c.count << ", dst length " << c.dstLength);
-        jobjectArray dst = env()->NewObjectArray(c.dstLength, c.dstClass, nullptr);
-        EXPECT_EQ(c.result, JNU_CopyObjectArray(env(), dst, src, c.count));
-        auto thrown = TakeException();
-        EXPECT_EQ(c.exception != nullptr, thrown.has_value());
-        if (c.exception != nullptr && thrown.has_value()) {
-            EXPECT_EQ(c.exception, thrown->className);
+        SCOPED_TRACE(c.name);
+        c.fail();
+        jthrowable thrown = env()->ExceptionOccurred();
+        ASSERT_NE(nullptr, thrown);
+        env()->ExceptionClear();
+        EXPECT_EQ(c.message, string(env()->CallObjectMethod(thrown, getMessage)));
+        EXPECT_EQ(c.number, number(thrown));
+        if (previous != nullptr) {
+            EXPECT_EQ(0, number(previous)) << "no longer the last";
         }
-        for (jsize i = 0; i < c.dstLength; ++i) {
-            jobject expected = i < c.copied ? env()->GetObjectArrayElement(src, i) : nullptr;
-            jobject actual = env()->GetObjectArrayElement(dst, i);
-            EXPECT_TRUE(env()->IsSameObject(expected, actual)) << "element " << i;
-            env()->DeleteLocalRef(actual);
-            env()->DeleteLocalRef(expected);
-        }
-        env()->DeleteLocalRef(dst);
+        previous = thrown;
     }
-}
-
-TEST_F(BaseFileSystemWrapperTest, EnsureLocalCapacityFailingInCopyObjectArray)
-{
-    jclass stringClass = env()->FindClass("java/lang/String");
-    jobjectArray src = env()->NewObjectArray(3, stringClass, JStr("element"));
-    jobjectArray dst = env()->NewObjectArray(3, stringClass, nullptr);
-    ASSERT_FALSE(TakeException().has_value());
-    {
-        jvmtest::faults::FailJniCall fault(jvmtest::faults::JniFunction::kEnsureLocalCapacity, 1);
-        EXPECT_EQ(0, JNU_CopyObjectArray(env(), dst, src, 3));
-        EXPECT_TRUE(fault.fired());
-    }
-    ExpectException("java.lang.OutOfMemoryError", "To allocate array for copy");
-    for (jsize i = 0; i < 3; ++i) {
-        EXPECT_EQ(nullptr, env()->GetObjectArrayElement(dst, i)) << "element " << i << " copied";
-    }
+    EXPECT_EQ("No such file or directory", string(env()->CallStaticObjectMethod(lastError, text, ENOENT)));
 }
 
 } // namespace
