@@ -146,7 +146,7 @@ final class TreeCopy {
                 // Said when the copy gets there, as GNU cp says it, after its directory is made.
                 steps.get(lastDirectory(path)).unreadable = true;
                 Step said = new Step(Kind.UNREADABLE, path, targetOf(path), null, null);
-                said.error = e;
+                said.error = SystemError.keepNumber(e); // the run says it after other calls of the library
                 steps.add(said);
                 steps.add(new Step(Kind.DIRECTORY_DONE, path, targetOf(path), null, null));
             }
