@@ -1,5 +1,6 @@
 #include "JvmHarness.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -500,7 +501,8 @@ TempDir::TempDir()
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr) {
-        Fail("mkdtemp");
+        const int error = errno;
+        Fail(("cannot make a temporary directory " + pattern + ": " + std::strerror(error)).c_str());
     }
     path_ = buffer.data();
 }
