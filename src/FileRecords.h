@@ -44,6 +44,10 @@ mode_t modeFromAttributes(jint attributes);
 // the JVM's exception pending when construction fails.
 jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask);
 
+// A new FileInfoEx (extended) or FileInfo of the fields. Returns null with
+// the JVM's exception pending when construction fails.
+jobject newRecord(JNIEnv *env, jstring name, const RecordFields &fields, bool extended);
+
 // A new plain FileInfo of an entry that cannot be examined (fallbackFields).
 // Returns null with the JVM's exception pending when construction fails.
 jobject newFallbackFileInfo(JNIEnv *env, jstring name, unsigned char entryType);
