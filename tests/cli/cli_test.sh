@@ -251,6 +251,14 @@ fails_with "cp of several files into a file" 1 "basefs: target 'copy': Not a dir
 mkdir into
 expect "cp of several files into a directory" 0 '' "$basefs" cp big dir/plain.txt into
 exactly "both are there" "$(printf 'big\nplain.txt')" "$basefs" ls into
+# A source file is copied through its directory's descriptor: a link named as
+# the source, or as a destination that exists, is followed first, as GNU cp does.
+printf 'through' > via-source && ln -s via-source via-link && printf 'old' > via-target && ln -s via-target via-target-link
+expect "cp through a link to a file, onto a link to a file" 0 '^$' "$basefs" cp via-link via-target-link
+exactly "cp wrote through the destination link, which stays a link" "through link" \
+    sh -c 'echo "$(cat via-target) $(stat -c %F via-target-link | cut -d" " -f2)"'
+expect "cp -r of a file operand" 0 '^$' "$basefs" cp -r big big-by-r
+expect "cp -r copied the whole file" 0 '' cmp big big-by-r
 
 # A destination that is a link to nothing is refused, as GNU cp refuses it:
 # whoever planted the link would choose where the copy is created.
@@ -634,6 +642,24 @@ mkdir -p merge/tree && ln -s nowhere 'merge/tree/with space'
 expect "cp -r does not write through a dangling link in the destination" 1 \
     "^basefs: not writing through dangling symlink 'merge/tree/with space'$" "$basefs" cp -r tree merge
 fails_with "cp -r left the dangling link alone" 1 "" test -e merge/nowhere
+# Links inside a tree lead out of it: to /dev/zero, to a root-only file and to
+# a directory outside. None is followed, read or changed; a FIFO is not waited on.
+mkdir -p hostile/in aside && printf 'kept' > aside/file && chmod 600 aside/file && chmod 700 aside
+mkfifo hostile/in/fifo
+ln -s /dev/zero hostile/zero && ln -s ../../outside hostile/in/outside && ln -s ../aside hostile/aside
+fails_with "cp -r of links out of the tree and a FIFO ends at once" 1 "basefs: cannot copy special file 'hostile/in/fifo'" \
+    timeout 60 "$basefs" cp -r hostile hostile-copy
+exactly "cp -r copied each link as a link and nothing it leads to" "/dev/zero ../../outside ../aside 0" \
+    sh -c 'echo "$(readlink hostile-copy/zero) $(readlink hostile-copy/in/outside) $(readlink hostile-copy/aside)" \
+        "$(find hostile-copy ! -type d ! -type l | wc -l)"'
+expect "chmod -R over links out of the tree" 0 '^$' timeout 60 "$basefs" chmod -R 777 hostile
+exactly "chmod -R changed the tree, not what its links lead to" "777 777 700 600 600 666" \
+    sh -c 'echo $(stat -c %a hostile/in hostile/in/fifo aside aside/file outside /dev/zero)'
+like_gnu "ls -R of links out of the tree as GNU" ls -R hostile
+if ls --time-style=long-iso / > /dev/null 2>&1; then
+    basefs_laR() { "$basefs" ls -laR tree | sed -E -e 's/ +/ /g' -e 's/^(d[^ ]* [^ ]* [^ ]*) [0-9]+/\1 N/'; }
+    exactly "ls -laR as GNU, . and .. included" "$(LC_ALL=C.UTF-8 ls -laR --time-style=long-iso tree | lR_of)" basefs_laR
+fi
 # A tree deeper than PATH_MAX: walked by descriptors, each name relative to its open parent.
 perl -e 'mkdir "deep"; chdir "deep" or die; for (1 .. 25) { mkdir "0" x 200; chdir "0" x 200 or die }
     open(my $f, ">", "leaf") or die; print $f "leaf"' || echo "FAILED: a tree deeper than PATH_MAX could not be made"
@@ -658,6 +684,20 @@ if [ -n "$unprivileged" ]; then
     expect "cp -r of a directory its owner may not write" 0 '^$' $nobody "$basefs" cp -r shut/open nobody-copies/open
     exactly "cp -r filled it and gave it its mode back" "555 x" \
         sh -c 'echo "$(stat -c %a nobody-copies/open) $(cat nobody-copies/open/x)"'
+    # Directories whose owner has no bits, readable through their group: each copy is
+    # made open to its owner, filled, then given the source's mode, as GNU cp does.
+    mkdir -p ownerless/inner && printf 'o' > ownerless/inner/o && chown -R 0:65534 ownerless
+    chmod 0075 ownerless ownerless/inner
+    $nobody cp -r ownerless nobody-copies/gnu-ownerless
+    expect "cp -r of directories without owner bits" 0 '^$' $nobody "$basefs" cp -r ownerless nobody-copies/ownerless
+    exactly "cp -r of directories without owner bits made what GNU cp makes" \
+        "$(cd nobody-copies/gnu-ownerless && find . -printf '%p %m\n' | sort)" \
+        sh -c 'cd nobody-copies/ownerless && find . -printf "%p %m\n" | sort'
+    # A directory that may be searched, not read: the copy goes by the paths there.
+    mkdir -m 711 search-only && printf 's' > search-only/s && mkdir -m 733 drop-box
+    expect "cp from a directory that may be searched, not read" 0 '^$' $nobody "$basefs" cp search-only/s nobody-copies/s
+    expect "cp into a directory that may be written, not read" 0 '^$' $nobody "$basefs" cp four drop-box/four
+    exactly "both copies are whole" "s" sh -c 'cmp four drop-box/four && cat nobody-copies/s'
 fi
 
 # Where the library comes from: the property's file alone when it is set, else

@@ -1,6 +1,7 @@
 package com.quenvira.tools;
 
 import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.internal.io.ReplacedFileException;
 import com.quenvira.io.FileInfo;
 import java.io.IOException;
 import java.util.ArrayList;
@@ -12,17 +13,21 @@ import java.util.List;
  * command line is followed; with -R a link met inside a directory is left as
  * it is and never followed: below an operand every change is made through
  * the walk's open directories ({@link TreeWalker}), on the file the walk
- * listed, so a name swapped meanwhile is refused, not followed. A mode written as an option ("chmod -w f") is
- * taken as GNU takes it, with its warning when the umask kept a bit from
- * being taken away.
+ * listed, so a name swapped meanwhile is skipped, not followed. A mode
+ * written as an option ("chmod -w f") is taken as GNU takes it, with its
+ * warning when the umask kept a bit from being taken away.
  */
 final class Chmod extends Command {
     /** What may follow the '-' of a mode given as an option. */
     private static final String MODE_OPTION_LETTERS = "rwxXstugoa,+=01234567";
+    /** The act a replaced file's message names. */
+    private static final String CHANGED = "changed";
 
     private ModeChange change;
     private int umask;
     private boolean diagnoseSurprises;
+    /** Whether the last change found another file in the place of the one listed. */
+    private boolean replaced;
 
     Chmod(Output out, Messages messages) {
         super(out, messages);
@@ -109,7 +114,7 @@ final class Chmod extends Command {
         public boolean enter(String path, FileInfo info, TreeWalker.Place place) {
             // Changed before it is opened, so that "u+r" makes a directory readable in time.
             status = Math.max(status, changeOne(path, info, place));
-            return true;
+            return !replaced;
         }
 
         @Override
@@ -121,7 +126,8 @@ final class Chmod extends Command {
 
         @Override
         public void unreadable(String path, IOException e) {
-            status = messages.fail("cannot read directory", path, e);
+            status = e instanceof ReplacedFileException ? messages.replaced(path, CHANGED)
+                    : messages.fail("cannot read directory", path, e);
         }
     }
 
@@ -133,6 +139,7 @@ final class Chmod extends Command {
     private int changeOne(String path, FileInfo info, TreeWalker.Place place) {
         int old = ModeFormat.octalMode(info.getAttributes());
         int mode = change.apply(old, info.isDirectory(), umask);
+        replaced = false;
         try {
             if (place != null) {
                 place.changeMode(mode);
@@ -140,6 +147,9 @@ final class Chmod extends Command {
                 BaseFileSystem.nSetFileInfo(path, BaseFileSystem.INFO_ATTRIBUTES, 0, 0, 0,
                         ModeFormat.attributesOfMode(mode));
             }
+        } catch (ReplacedFileException e) {
+            replaced = true;
+            return messages.replaced(path, CHANGED);
         } catch (IOException e) {
             // GNU chmod looks the file up first: only a refused change is "changing permissions".
             int number = SystemError.number(e);

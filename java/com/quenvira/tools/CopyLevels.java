@@ -17,6 +17,9 @@ import java.util.Deque;
 final class CopyLevels {
     private static final int PERMISSIONS = 0777;
     private static final int OWNER_ALL = 0700;
+    private static final int GROUP_AND_OTHERS = 0077;
+    /** The act a replaced source's message names, in GNU cp's words. */
+    static final String COPIED = "copied";
 
     /** A directory being copied: its open source (null: unreadable), its open copy, and its copy's mode to restore (-1: none). */
     static final class Level {
@@ -39,7 +42,6 @@ final class CopyLevels {
             target.close();
         }
     }
-
 
     private final Messages messages;
     private final Deque<Level> levels = new ArrayDeque<>();
@@ -67,6 +69,10 @@ final class CopyLevels {
 
     /** Opens the directory and makes or opens its copy; false, having said why, when it cannot be copied. */
     boolean enter(TreeCopy.Step step) {
+        if (step.replaced) {
+            replaced(step.source);
+            return false;
+        }
         OpenDirectory source = null;
         if (!step.unreadable) {
             try {
@@ -118,7 +124,10 @@ final class CopyLevels {
                 target = parent == null ? OpenDirectory.open(step.target, false) : parent.openDirectory(step.name, 0, 0);
                 return new Level(source, target, false, -1);
             }
-            target = parent == null ? TopLevelCopy.makeDirectory(step.target, wanted) : parent.makeDirectory(step.name, wanted);
+            // Made open to its owner, who may have to open it to fill it; its own mode is given after.
+            int open = wanted | OWNER_ALL;
+            target = parent == null ? TopLevelCopy.makeDirectory(step.target, open)
+                    : parent.makeDirectory(step.name, open);
         } catch (ReplacedFileException e) {
             fail("cannot create directory " + Quoting.shellEscapeAlways(step.target) + ": replaced meanwhile");
             return null;
@@ -129,20 +138,21 @@ final class CopyLevels {
             fail("cannot create directory " + Quoting.shellEscapeAlways(step.target) + ": " + e.getReason());
             return null;
         }
-        int mode;
         try {
-            mode = ModeFormat.octalMode(target.info(step.target, 0).getAttributes()) & PERMISSIONS;
-            if ((mode & OWNER_ALL) == OWNER_ALL) {
-                return new Level(source, target, true, -1);
+            int made = ModeFormat.octalMode(target.info(step.target, 0).getAttributes()) & PERMISSIONS;
+            // The source's bits less the umask, as mkdir would have made them.
+            int mode = made & (wanted | GROUP_AND_OTHERS);
+            if ((made & OWNER_ALL) != OWNER_ALL) {
+                // Filled by its owner for a while, as GNU cp does, and given its mode back after.
+                made |= OWNER_ALL;
+                target.changeMode(made);
             }
-            // Filled by its owner for a while, as GNU cp does, and given its mode back after.
-            target.changeMode(mode | OWNER_ALL);
+            return new Level(source, target, true, made == mode ? -1 : mode);
         } catch (IOException e) {
             status = messages.fail("setting permissions for", step.target, e);
             target.close();
             return null;
         }
-        return new Level(source, target, true, mode);
     }
 
     void leave(TreeCopy.Step step) {
@@ -158,12 +168,6 @@ final class CopyLevels {
         }
     }
 
-    /** GNU cp's words for a source that is no longer the file it saw; returns the status. */
-    static int replaced(Messages messages, String source) {
-        messages.complain("skipping file " + Quoting.shellEscapeAlways(source) + ", as it was replaced while being copied");
-        return BaseFs.EXIT_FAILURE;
-    }
-
     /** The record of the entry itself, or null when there is none to be had. */
     static FileInfo entryOrNull(OpenDirectory directory, String name) {
         try {
@@ -174,7 +178,7 @@ final class CopyLevels {
     }
 
     private void replaced(String source) {
-        status = replaced(messages, source);
+        status = messages.replaced(source, COPIED);
     }
 
     private void fail(String message) {

@@ -180,7 +180,7 @@ final class CopyRun {
     }
 
     private void replaced(String source) {
-        status = CopyLevels.replaced(messages, source);
+        status = messages.replaced(source, CopyLevels.COPIED);
     }
 
     private void fail(String message) {

@@ -1,6 +1,7 @@
 package com.quenvira.tools;
 
 import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.internal.io.ReplacedFileException;
 import com.quenvira.io.FileInfo;
 import java.io.File;
 import java.io.IOException;
@@ -11,7 +12,9 @@ import java.util.List;
  * cp [-n] [-r|-R] SRC DST, cp [-n] [-r|-R] SRC... DIR: copies files inside
  * the kernel, as GNU cp copies them, with its checks and its words, and a
  * progress bar on a terminal; with -r whole trees, as {@link TreeCopy} copies
- * them.
+ * them. A source seen as a regular file is copied through descriptors, never
+ * waited on ({@link NamedFileCopy}); a FIFO, pipe or device named as the source
+ * is read as GNU cp reads it, a FIFO once a writer opens it.
  */
 final class Cp extends Command {
     /** What {@link #unusableTarget} and {@link #unopenable} return when cp may go on. */
@@ -104,37 +107,51 @@ final class Cp extends Command {
             // Never create a file where a link someone else may have planted points (-n included).
             return messages.notThroughDanglingLink(target);
         }
-        long size = sourceFile.isFile() ? sourceFile.length() : Progress.UNKNOWN_TOTAL;
-        Progress progress = new Progress("cp", size, interactive, progressOut);
+        boolean regular = sourceFile.isFile();
+        Progress progress = new Progress("cp", regular ? sourceFile.length() : Progress.UNKNOWN_TOTAL, interactive,
+                progressOut);
         InterruptHook hook = InterruptHook.install(progress, messages, target);
         try {
-            return copyWatched(source, target, noClobber, targetExists, progress);
+            return copyWatched(source, target, regular, noClobber, targetExists, progress);
         } finally {
             hook.release();
         }
     }
 
-    /** The library's copy, reported through {@code progress}, which Ctrl-C stops (the hook says so). */
-    private int copyWatched(String source, String target, boolean noClobber, boolean targetExists,
+    /**
+     * The library's copy, of a {@code regular} source through descriptors, reported through
+     * {@code progress}, which Ctrl-C stops (the hook says so).
+     */
+    private int copyWatched(String source, String target, boolean regular, boolean noClobber, boolean targetExists,
             Progress progress) {
         int flags = noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0;
         try {
-            BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
+            if (regular) {
+                NamedFileCopy.copy(source, target, flags, progress);
+            } else {
+                BaseFileSystem.nCopyFileCallback(source, target, flags, progress);
+            }
             progress.finish();
             if (progress.stopRequested()) {
                 markInterrupted();
                 return BaseFs.EXIT_INTERRUPTED;
             }
             return BaseFs.EXIT_OK;
-        } catch (IOException e) {
+        } catch (ReplacedFileException e) {
             progress.finish();
-            if (SystemError.number(e) == SystemError.EEXIST && Links.isDangling(target)) {
-                return messages.notThroughDanglingLink(target); // planted after the check: the library refused it
+            return messages.replaced(source, CopyLevels.COPIED);
+        } catch (IOException e) {
+            IOException failure = SystemError.keepNumber(e); // read after other calls of the library
+            progress.finish();
+            int number = SystemError.number(failure);
+            // Planted after the check: the library refused to open it (EEXIST by path, ELOOP by descriptor).
+            if ((number == SystemError.EEXIST || number == SystemError.ELOOP) && Links.isDangling(target)) {
+                return messages.notThroughDanglingLink(target);
             }
-            if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
+            if (noClobber && number == SystemError.EEXIST) {
                 return BaseFs.EXIT_OK; // created meanwhile: skipped as well
             }
-            return copyFailed(messages, source, target, targetExists, e);
+            return copyFailed(messages, source, target, targetExists, failure);
         }
     }
 
@@ -142,7 +159,8 @@ final class Cp extends Command {
      * The library does not say which file a failure was about: the error and
      * the state of the files after it tell, in GNU cp's words.
      */
-    static int copyFailed(Messages messages, String source, String target, boolean targetExisted, IOException e) {
+    static int copyFailed(Messages messages, String source, String target, boolean targetExisted, IOException thrown) {
+        IOException e = SystemError.keepNumber(thrown); // reported after other calls of the library
         int number = SystemError.number(e);
         File sourceFile = new File(source);
         if (!sourceFile.exists()) {

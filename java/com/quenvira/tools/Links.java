@@ -66,7 +66,7 @@ final class Links {
             String target = BaseFileSystem.nReadSymbolicLink(current);
             current = target.startsWith("/") ? target : directoryOf(current) + target;
         }
-        throw new IOException("Too many levels of symbolic links [" + SystemError.ELOOP + "]");
+        throw SystemError.of(SystemError.ELOOP);
     }
 
     /** The directory part of a path with its slash ("a/b/" of "a/b/c"), empty for a bare name. */

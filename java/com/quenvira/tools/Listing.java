@@ -91,65 +91,36 @@ final class Listing {
         }
         FileInfo[] fileArray = files.toArray(new FileInfo[0]);
         Arrays.sort(fileArray, BY_NAME);
-        print(fileArray, "");
+        print(fileArray, "", null);
         directories.sort(Comparator.naturalOrder());
         boolean headers = operands.size() > 1 || recursive;
         TreeWalker walker = new TreeWalker(longFormat ? OWNER_AND_GROUP : 0);
         for (String directory : directories) {
-            DirectoryLister lister = new DirectoryLister(directory, headers);
+            DirectoryLister lister = new DirectoryLister(this, messages, directory, headers, recursive);
             walker.walk(directory, null, true, lister);
             status = Math.max(status, lister.status);
         }
         return status;
     }
 
-    /** Lists the directories a walk from one operand meets: the operand alone without -R. */
-    private final class DirectoryLister implements TreeWalker.Visitor {
-        private final String operand;
-        private final boolean headers;
-        int status;
-
-        DirectoryLister(String operand, boolean headers) {
-            this.operand = operand;
-            this.headers = headers;
-        }
-
-        @Override
-        public boolean enter(String path, FileInfo info, TreeWalker.Place place) {
-            return true;
-        }
-
-        @Override
-        public FileInfo[] listed(String path, OpenDirectory directory, FileInfo[] entries) {
-            List<FileInfo> shown = new ArrayList<>(entries.length);
-            boolean hidden = showAll || showAlmostAll;
-            for (FileInfo entry : entries) {
-                if (hidden || !entry.isHidden()) {
-                    shown.add(entry);
-                }
-            }
-            status = Math.max(status, listDirectory(path, shown, headers));
-            // GNU ls -R walks into the directories it has shown, "." and ".." never.
-            return recursive ? shown.toArray(new FileInfo[0]) : new FileInfo[0];
-        }
-
-        @Override
-        public void unreadable(String path, IOException e) {
-            out.flush(); // the message comes after what was listed before it, as GNU's does
-            messages.fail("cannot open directory", path, e);
-            status = Math.max(status, path.equals(operand) ? SERIOUS_TROUBLE : MINOR_TROUBLE);
-        }
+    /** Whether an entry of a directory is shown: a hidden one with -a or -A only. */
+    boolean shows(FileInfo entry) {
+        return showAll || showAlmostAll || !entry.isHidden();
     }
 
-    /** Prints a directory's header when asked and the entries {@code visible} of it, with . and .. for -a. */
-    private int listDirectory(String directory, List<FileInfo> visible, boolean header) {
+    /**
+     * Prints a directory's header when asked and the entries {@code visible} of it, with . and
+     * .. for -a, each examined and each link read through the directory's descriptor {@code open}.
+     */
+    int listDirectory(String directory, OpenDirectory open, List<FileInfo> visible, boolean header) {
         String prefix = PathNames.withSlash(directory);
         int status = 0;
+        int mask = longFormat ? OWNER_AND_GROUP : 0;
         List<FileInfo> shown = new ArrayList<>(visible.size() + 2);
         if (showAll) {
             for (String dot : new String[] {".", ".."}) {
                 try {
-                    shown.add(BaseFileSystem.nGetFileInfo(prefix + dot, dot, longFormat ? OWNER_AND_GROUP : 0));
+                    shown.add(dot.equals(".") ? open.info(dot, mask) : open.entryInfo(dot, mask));
                 } catch (IOException e) {
                     messages.fail("cannot access", prefix + dot, e);
                     status = MINOR_TROUBLE;
@@ -166,12 +137,12 @@ final class Listing {
             out.print(shown(directory)).println(":");
             printedSomething = true;
         }
-        print(sorted, prefix);
+        print(sorted, prefix, open);
         return status;
     }
 
-    /** Prints records whose paths are {@code prefix} followed by their names. */
-    private void print(FileInfo[] entries, String prefix) {
+    /** Prints records whose paths are {@code prefix} followed by their names, in {@code open} when not null. */
+    private void print(FileInfo[] entries, String prefix, OpenDirectory open) {
         if (entries.length == 0) {
             return;
         }
@@ -231,8 +202,7 @@ final class Listing {
             }
             out.print(names[i]);
             if (entry.isSymbolicLink()) {
-                String path = prefix.isEmpty() ? entry.getName() : prefix + entry.getName();
-                out.print(" -> ").print(shown(Links.shownTarget(path)));
+                out.print(" -> ").print(shown(linkTarget(open, prefix, entry.getName())));
             }
             out.println();
         }
@@ -246,6 +216,18 @@ final class Listing {
             cachedModeAttributes = attributes;
         }
         return cachedMode;
+    }
+
+    /** A link's target as ls shows it ("?" when it cannot be read), read in its open directory when there is one. */
+    private static String linkTarget(OpenDirectory open, String prefix, String name) {
+        if (open == null) {
+            return Links.shownTarget(prefix.isEmpty() ? name : prefix + name);
+        }
+        try {
+            return open.readLink(name);
+        } catch (IOException e) {
+            return "?";
+        }
     }
 
     private String owner(FileInfo entry) {

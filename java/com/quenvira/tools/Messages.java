@@ -46,7 +46,6 @@ final class Messages {
         return status;
     }
 
-
     /** "basefs: WHAT 'PATH': REASON", the way coreutils reports an operating-system error; returns 1. */
     int fail(String what, String path, IOException e) {
         complain(what + " " + Quoting.shellEscapeAlways(path) + ": " + SystemError.reason(e));
@@ -56,6 +55,15 @@ final class Messages {
     /** "basefs: WHAT 'PATH' DOING: REASON" ("cannot open 'x' for reading: Permission denied"); returns 1. */
     int fail(String what, String path, IOException e, String doing) {
         complain(what + " " + Quoting.shellEscapeAlways(path) + " " + doing + ": " + SystemError.reason(e));
+        return BaseFs.EXIT_FAILURE;
+    }
+
+    /**
+     * GNU cp's words for a file that another took the place of between the look and the act,
+     * with the act named ("copied", "changed", "listed"); returns 1.
+     */
+    int replaced(String path, String act) {
+        complain("skipping file " + Quoting.shellEscapeAlways(path) + ", as it was replaced while being " + act);
         return BaseFs.EXIT_FAILURE;
     }
 

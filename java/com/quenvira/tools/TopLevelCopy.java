@@ -3,6 +3,7 @@ package com.quenvira.tools;
 import com.quenvira.interfaces.ISyncProgressMonitor;
 import com.quenvira.internal.io.BaseFileSystem;
 import com.quenvira.internal.io.OpenDirectory;
+import com.quenvira.internal.io.ReplacedFileException;
 import com.quenvira.io.FileInfo;
 import java.io.File;
 import java.io.IOException;
@@ -17,8 +18,9 @@ import java.util.Set;
 /**
  * The files and links cp -r is given on its command line, which it copies by
  * their paths, as cp copies an operand: a destination that exists is written
- * as it is, a dangling link there never written through; and the operand's
- * own copy of a directory.
+ * as it is, a dangling link there never written through, and a file's source
+ * opened through its directory, never waited on ({@link NamedFileCopy}); and
+ * the operand's own copy of a directory.
  */
 final class TopLevelCopy {
     private final Messages messages;
@@ -61,9 +63,10 @@ final class TopLevelCopy {
             return;
         }
         try {
-            BaseFileSystem.nCopyFileCallback(step.source, target, noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0,
-                    share);
+            NamedFileCopy.copy(step.source, target, noClobber ? BaseFileSystem.COPY_EXCLUSIVE : 0, share);
             interrupted |= progress.stopRequested();
+        } catch (ReplacedFileException e) {
+            status = messages.replaced(step.source, CopyLevels.COPIED);
         } catch (IOException e) {
             if (noClobber && SystemError.number(e) == SystemError.EEXIST) {
                 return; // created meanwhile: skipped as well

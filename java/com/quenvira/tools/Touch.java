@@ -122,7 +122,9 @@ final class Touch extends Command {
             Files.newByteChannel(Paths.get(path), StandardOpenOption.CREATE, StandardOpenOption.WRITE,
                     LinkOption.NOFOLLOW_LINKS).close();
         } catch (InvalidPathException e) {
-            throw new IOException("Invalid argument [" + SystemError.EINVAL + "]", e);
+            IOException invalid = SystemError.of(SystemError.EINVAL);
+            invalid.initCause(e);
+            throw invalid;
         } catch (IOException e) {
             if (!Links.isLink(path)) {
                 throw e;

@@ -2,6 +2,7 @@ package com.quenvira.tools;
 
 import com.quenvira.internal.io.BaseFileSystem;
 import com.quenvira.internal.io.OpenDirectory;
+import com.quenvira.internal.io.ReplacedFileException;
 import com.quenvira.io.FileInfo;
 import java.io.IOException;
 import java.io.PrintStream;
@@ -44,6 +45,8 @@ final class TreeCopy {
         /** A directory the plan could not list, or why an unreadable one could not be. */
         boolean unreadable;
         IOException error;
+        /** A directory the plan found replaced when it came to open it: nothing is made of it. */
+        boolean replaced;
 
         Step(Kind kind, String source, String target, FileInfo info, TreeWalker.Place place) {
             this.kind = kind;
@@ -143,11 +146,16 @@ final class TreeCopy {
 
             @Override
             public void unreadable(String path, IOException e) {
-                // Said when the copy gets there, as GNU cp says it, after its directory is made.
-                steps.get(lastDirectory(path)).unreadable = true;
-                Step said = new Step(Kind.UNREADABLE, path, targetOf(path), null, null);
-                said.error = SystemError.keepNumber(e); // the run says it after other calls of the library
-                steps.add(said);
+                Step directory = steps.get(lastDirectory(path));
+                if (e instanceof ReplacedFileException) {
+                    directory.replaced = true;
+                } else {
+                    // Said when the copy gets there, as GNU cp says it, after its directory is made.
+                    directory.unreadable = true;
+                    Step said = new Step(Kind.UNREADABLE, path, targetOf(path), null, null);
+                    said.error = SystemError.keepNumber(e); // the run says it after other calls of the library
+                    steps.add(said);
+                }
                 steps.add(new Step(Kind.DIRECTORY_DONE, path, targetOf(path), null, null));
             }
 

@@ -281,30 +281,18 @@ public final class OpenDirectory implements AutoCloseable {
 
     // Each descriptor-opening native returns {descriptor, device, inode}.
     private static native long[] nOpen(String path, boolean followLast) throws IOException;
-
     private static native FileInfo nInfo(int fd, String name, int infoMask) throws IOException;
-
     private static native FileInfo nEntryInfo(int fd, String name, int infoMask) throws IOException;
-
     private static native FileInfo[] nList(int fd, int infoMask, long[][] identities) throws IOException;
-
     private static native long[] nOpenDirectory(int fd, String name, long device, long inode) throws IOException;
-
     private static native long[] nMakeDirectory(int fd, String name, int mode) throws IOException;
-
     private static native void nChangeOwnMode(int fd, int mode) throws IOException;
-
     private static native void nChangeMode(int fd, String name, long device, long inode, int mode)
             throws IOException;
-
     private static native long nCopyFile(int fd, String name, long device, long inode, int targetFd,
             String targetName, int copyFlags, ISyncProgressMonitor monitor) throws IOException;
-
     private static native String nReadLink(int fd, String name) throws IOException;
-
     private static native void nMakeLink(int fd, String name, String target) throws IOException;
-
     private static native void nRemove(int fd, String name) throws IOException;
-
     private static native void nClose(int fd);
 }
