@@ -76,7 +76,7 @@ public:
 
 } // namespace jvmtest::faults
 
-// ---- Scripts of the copy and user/group tests ----------------------------
+// ---- Scripts of the copy and user/group tests (CLibraryScripts.cpp) -------
 
 // What the stand-in of one transfer call (copy_file_range, sendfile64, or the
 // library's read) does at chosen calls of this thread (1-based; 0 never),
