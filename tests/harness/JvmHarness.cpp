@@ -1,20 +1,15 @@
+// The embedded JVM (its creation, the count of its -Xcheck:jni warnings),
+// the fixture, and reading exceptions, strings and records back; the natives'
+// calls are NativeMethods.cpp's, files and descriptors TestFiles.cpp's.
 #include "JvmHarness.h"
+#include "HarnessInternals.h"
 
-#include <cerrno>
 #include <cstdarg>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
-#include <ftw.h>
 #include <grp.h>
 #include <mutex>
-#include <sstream>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,19 +44,16 @@ extern "C" const char *__lsan_default_suppressions()
 namespace jvmtest {
 namespace {
 
+using detail::Checked;
+using detail::Fail;
+using detail::g_fileSystemClass;
+
 constexpr jint kLocalFrameCapacity = 256;
-constexpr int kMaxOpenDescriptorsForWalk = 16;
 constexpr uid_t kUnprivilegedId = 65534; // "nobody" on Debian
 constexpr size_t kHookBufferSize = 8192;
-constexpr size_t kDirectoryReadSize = 4096;
-// Enough of a descriptor's target to tell /proc and /sys from the rest.
-constexpr size_t kTargetPrefixSize = 16;
-constexpr int kSettleSteps = 50;
-constexpr useconds_t kSettleStepMicros = 20000;
 
 JavaVM *g_vm = nullptr;
 JNIEnv *g_env = nullptr;
-jclass g_fileSystemClass = nullptr;
 
 std::atomic<int> g_jniWarnings{0};
 std::mutex g_warningTextMutex;
@@ -82,16 +74,6 @@ jint JNICALL CountingVfprintf(FILE *stream, const char *format, va_list args)
     return length;
 }
 
-void Fail(const char *what)
-{
-    std::fprintf(stderr, "test harness: %s\n", what);
-    if (g_env != nullptr && g_env->ExceptionCheck()) {
-        g_env->ExceptionDescribe();
-    }
-    std::fflush(stderr);
-    std::_Exit(2);
-}
-
 jclass FindGlobalClass(JNIEnv *env, const char *name)
 {
     jclass local = env->FindClass(name);
@@ -101,15 +83,6 @@ jclass FindGlobalClass(JNIEnv *env, const char *name)
     auto global = static_cast<jclass>(env->NewGlobalRef(local));
     env->DeleteLocalRef(local);
     return global;
-}
-
-jmethodID StaticMethod(JNIEnv *env, const char *name, const char *signature)
-{
-    jmethodID method = env->GetStaticMethodID(g_fileSystemClass, name, signature);
-    if (method == nullptr) {
-        Fail(name);
-    }
-    return method;
 }
 
 jmethodID Method(JNIEnv *env, const char *className, const char *name, const char *signature)
@@ -137,15 +110,6 @@ void DropPrivileges()
     }
 }
 
-// Reads the exception state after a call, as JNI requires; the exception, if
-// any, stays pending for the test to take.
-template <typename T>
-T Checked(JNIEnv *env, T result)
-{
-    env->ExceptionCheck();
-    return result;
-}
-
 // Fails the current test when a harness-internal call threw.
 void ExpectNoException(JNIEnv *env, const char *what)
 {
@@ -156,23 +120,23 @@ void ExpectNoException(JNIEnv *env, const char *what)
     }
 }
 
-// Whether a listed descriptor is left out of the count: one of the JVM's own
-// passing reads of /proc or /sys (its compiler threads read the cgroup's
-// memory limit now and then), which the library never opens and which would
-// make counts differ at random. A descriptor whose link can no longer be read
-// was closed between the directory read and this look: such a passing read
-// was seen, and an open one (a leak) is never missed this way.
-bool IsPassingDescriptor(int dir, const char *name)
+} // namespace
+
+namespace detail {
+
+jclass g_fileSystemClass = nullptr;
+
+void Fail(const std::string &what)
 {
-    char target[kTargetPrefixSize + 1] = {};
-    const long length = syscall(SYS_readlinkat, dir, name, target, kTargetPrefixSize);
-    if (length <= 0) {
-        return true;
+    std::fprintf(stderr, "test harness: %s\n", what.c_str());
+    if (g_env != nullptr && g_env->ExceptionCheck()) {
+        g_env->ExceptionDescribe();
     }
-    return std::strncmp(target, "/proc/", 6) == 0 || std::strncmp(target, "/sys/", 5) == 0;
+    std::fflush(stderr);
+    std::_Exit(2);
 }
 
-} // namespace
+} // namespace detail
 
 JNIEnv *Env() { return g_env; }
 JavaVM *Vm() { return g_vm; }
@@ -340,82 +304,6 @@ Record ReadRecord(jobject info, JNIEnv *env)
     return record;
 }
 
-namespace natives {
-
-void InitStatic(JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nInitStatic", "()V");
-    env->CallStaticVoidMethod(g_fileSystemClass, m);
-    env->ExceptionCheck();
-}
-
-jobject GetFileInfo(jstring path, jstring name, jint infoMask, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nGetFileInfo",
-                                      "(Ljava/lang/String;Ljava/lang/String;I)Lcom/quenvira/io/FileInfo;");
-    return Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, path, name, infoMask));
-}
-
-jobjectArray ListFileInfos(jstring path, jint infoMask, jobject monitor, jint checkInterval, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(
-        env, "nListFileInfos",
-        "(Ljava/lang/String;ILorg/eclipse/core/runtime/IProgressMonitor;I)[Lcom/quenvira/io/FileInfo;");
-    return static_cast<jobjectArray>(
-        Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, path, infoMask, monitor, checkInterval)));
-}
-
-void SetFileInfo(jstring path, jint infoMask, jlong modified, jlong accessed, jlong created, jint attributes,
-                 JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nSetFileInfo", "(Ljava/lang/String;IJJJI)V");
-    env->CallStaticVoidMethod(g_fileSystemClass, m, path, infoMask, modified, accessed, created, attributes);
-    env->ExceptionCheck();
-}
-
-jstring ReadSymbolicLink(jstring path, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nReadSymbolicLink", "(Ljava/lang/String;)Ljava/lang/String;");
-    return static_cast<jstring>(Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, path)));
-}
-
-void CreateSymbolicLink(jstring linkPath, jstring targetPath, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nCreateSymbolicLink", "(Ljava/lang/String;Ljava/lang/String;)V");
-    env->CallStaticVoidMethod(g_fileSystemClass, m, linkPath, targetPath);
-    env->ExceptionCheck();
-}
-
-jlong CopyFileCallback(jstring src, jstring dst, jint flags, jobject monitor, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(
-        env, "nCopyFileCallback",
-        "(Ljava/lang/String;Ljava/lang/String;ILcom/quenvira/interfaces/ISyncProgressMonitor;)J");
-    return Checked(env, env->CallStaticLongMethod(g_fileSystemClass, m, src, dst, flags, monitor));
-}
-
-jboolean CompareByteByByte(jstring file1, jstring file2, jobject monitor, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(
-        env, "nCompareByteByByte",
-        "(Ljava/lang/String;Ljava/lang/String;Lorg/eclipse/core/runtime/IProgressMonitor;)Z");
-    return Checked(env, env->CallStaticBooleanMethod(g_fileSystemClass, m, file1, file2, monitor));
-}
-
-jobject GetUser(jobject owner, jint uid, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nGetUser", "(Ljava/lang/Object;I)Lcom/quenvira/io/Principal;");
-    return Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, owner, uid));
-}
-
-jobject GetGroup(jobject owner, jint gid, JNIEnv *env)
-{
-    static jmethodID m = StaticMethod(env, "nGetGroup", "(Ljava/lang/Object;I)Lcom/quenvira/io/Principal;");
-    return Checked(env, env->CallStaticObjectMethod(g_fileSystemClass, m, owner, gid));
-}
-
-} // namespace natives
-
 bool RecordsMadeInJava(JNIEnv *env)
 {
     static const bool present = [env] {
@@ -492,110 +380,6 @@ int JvmTest::AcknowledgeJniWarnings()
     int seen = JniWarningCount() - warningsAtStart_;
     warningsAtStart_ = JniWarningCount();
     return seen;
-}
-
-TempDir::TempDir()
-{
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/basefs-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        const int error = errno;
-        Fail(("cannot make a temporary directory " + pattern + ": " + std::strerror(error)).c_str());
-    }
-    path_ = buffer.data();
-}
-
-TempDir::~TempDir()
-{
-    // Make every directory writable and searchable first: tests take permissions away.
-    nftw(path_.c_str(),
-         [](const char *path, const struct stat *, int type, struct FTW *) {
-             if (type == FTW_D || type == FTW_DNR) {
-                 chmod(path, S_IRWXU);
-             }
-             return 0;
-         },
-         kMaxOpenDescriptorsForWalk, FTW_PHYS);
-    nftw(path_.c_str(),
-         [](const char *path, const struct stat *, int, struct FTW *) {
-             remove(path); // best effort: keep removing the rest
-             return 0;
-         },
-         kMaxOpenDescriptorsForWalk, FTW_DEPTH | FTW_PHYS);
-}
-
-std::string TempDir::WriteFile(const std::string &name, const std::string &contents) const
-{
-    std::string path = *this / name;
-    std::ofstream out(path, std::ios::binary);
-    out << contents;
-    if (!out) {
-        Fail("cannot write a test file");
-    }
-    return path;
-}
-
-std::string TempDir::WriteFileOfSize(const std::string &name, size_t size) const
-{
-    std::string contents(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        contents[i] = static_cast<char>('a' + i % 23);
-    }
-    return WriteFile(name, contents);
-}
-
-std::string ReadFileContents(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
-}
-
-int OpenDescriptorCount()
-{
-    const int dirFd = static_cast<int>(
-        syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd < 0) {
-        ADD_FAILURE() << "cannot open /proc/self/fd";
-        return -1;
-    }
-    // Neither "." and "..", nor the descriptor reading the directory, nor the
-    // JVM's own passing reads of /proc and /sys are counted.
-    int count = 0;
-    char buffer[kDirectoryReadSize];
-    for (;;) {
-        const long length = syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
-        if (length <= 0) {
-            EXPECT_EQ(0, length) << "cannot read /proc/self/fd";
-            break;
-        }
-        for (long offset = 0; offset < length;) {
-            // The kernel's records have the layout of glibc's dirent64.
-            unsigned short recordLength = 0;
-            std::memcpy(&recordLength, buffer + offset + offsetof(struct dirent64, d_reclen),
-                        sizeof recordLength);
-            const char *name = buffer + offset + offsetof(struct dirent64, d_name);
-            offset += recordLength;
-            if (name[0] != '.' && std::atoi(name) != dirFd && !IsPassingDescriptor(dirFd, name)) {
-                ++count;
-            }
-        }
-    }
-    syscall(SYS_close, dirFd);
-    return count;
-}
-
-int SettledDescriptorCount(int expected)
-{
-    int count = OpenDescriptorCount();
-    for (int step = 0; step < kSettleSteps && count > expected; ++step) {
-        usleep(kSettleStepMicros);
-        count = OpenDescriptorCount();
-    }
-    return count;
 }
 
 } // namespace jvmtest
