@@ -77,7 +77,7 @@ jobject GetGroup(jobject owner, jint gid, JNIEnv *env = Env());
 } // namespace natives
 
 // Whether this executable's listings make their records in compiled Java:
-// the library's record-making class is on its class path (FileRecordsTest
+// the library's record-making class is on its class path (FileRecordsBatchTest
 // checks that the library chose accordingly).
 bool RecordsMadeInJava(JNIEnv *env = Env());
 
