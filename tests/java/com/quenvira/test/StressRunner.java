@@ -1,6 +1,5 @@
 package com.quenvira.test;
 
-import com.quenvira.interfaces.ISyncProgressMonitor;
 import com.quenvira.internal.io.BaseFileSystem;
 import com.quenvira.io.FileInfo;
 import com.quenvira.io.FileInfoEx;
@@ -22,7 +21,6 @@ import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
-import org.eclipse.core.runtime.IProgressMonitor;
 
 /**
  * Load for the library: threads that each run rounds of mixed calls of every
@@ -46,10 +44,6 @@ public final class StressRunner {
     private static final int TIME_BITS = BaseFileSystem.INFO_MODIFIED | BaseFileSystem.INFO_ACCESSED;
     private static final int EXTENDED = BaseFileSystem.INFO_ACCESSED | BaseFileSystem.INFO_OWNER
             | BaseFileSystem.INFO_GROUP;
-    private static final int PERMISSION_ATTRIBUTES = 0x0FFF0000;
-    private static final int[] MODES = {0644, 0600, 0755, 0640, 0444, 0700};
-    /** Permission bits of a mode, in the order of the attribute bits from 0x10000 up. */
-    private static final int[] MODE_BITS = {0400, 0200, 0100, 040, 020, 010, 04, 02, 01, 04000, 02000, 01000};
 
     private static final AtomicInteger RUNS = new AtomicInteger();
 
@@ -198,15 +192,15 @@ public final class StressRunner {
                 where + "file info " + before);
         long modified = BASE_TIME + (index * 100_000L + round) * 1000;
         long accessed = modified + 86_400_000L;
-        int mode = MODES[round % MODES.length];
+        int mode = StressModes.MODES[round % StressModes.MODES.length];
         call(NativeMethod.SET_FILE_INFO);
         BaseFileSystem.nSetFileInfo(file.toString(), TIME_BITS | BaseFileSystem.INFO_ATTRIBUTES, modified, accessed,
-                0, attributesOf(mode));
+                0, StressModes.attributesOf(mode));
         call(NativeMethod.GET_FILE_INFO);
         FileInfo after = BaseFileSystem.nGetFileInfo(file.toString(), "f" + fileIndex, BaseFileSystem.INFO_ACCESSED);
         check(after.getModified() == modified && ((FileInfoEx) after).getAccessed() == accessed,
                 where + "times read back " + after);
-        check((after.getAttributes() & PERMISSION_ATTRIBUTES) == attributesOf(mode), where + "permissions " + after);
+        check(StressModes.hasMode(after, mode), where + "permissions " + after);
         check(Files.getLastModifiedTime(file).equals(FileTime.fromMillis(modified)), where + "JDK's modified time");
         check(((Integer) Files.getAttribute(file, "unix:mode") & 07777) == mode, where + "JDK's mode");
 
@@ -295,46 +289,12 @@ public final class StressRunner {
         }
     }
 
-    private static int attributesOf(int mode) {
-        int attributes = 0;
-        for (int i = 0; i < MODE_BITS.length; i++) {
-            if ((mode & MODE_BITS[i]) != 0) {
-                attributes |= FileInfo.ATTR_OWNER_READ << i;
-            }
-        }
-        return attributes;
-    }
-
-    private interface NativeCall {
-        void run() throws IOException;
-    }
-
     private void expectIOException(NativeCall call, String message, String what) {
         try {
             call.run();
             fail(what + ": no exception");
         } catch (IOException e) {
             check(message.equals(e.getMessage()), what + ": " + e.getMessage());
-        }
-    }
-
-    /** A monitor of one thread: counts what it is asked and told, never stops. */
-    private static final class CountingMonitor implements IProgressMonitor, ISyncProgressMonitor {
-        int cancelChecks;
-        int steps;
-        long bytes;
-
-        @Override
-        public boolean isCanceled() {
-            cancelChecks++;
-            return false;
-        }
-
-        @Override
-        public boolean bytesTransferred(long count) {
-            steps++;
-            bytes += count;
-            return true;
         }
     }
 }
