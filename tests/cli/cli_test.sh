@@ -4,19 +4,70 @@
 # nothing but the tool's jar (its Class-Path names basefs.jar, the natives
 # jar, basefs-host.jar and basefs-eclipse-standin.jar), which must find its
 # library by itself.
-# Usage: cli_test.sh LAUNCHER JAVA TOOL_JAR LIBRARY
+# Usage: cli_test.sh LAUNCHER JAVA TOOL_JAR LIBRARY TEST_JAR
 set -u
-basefs=$(readlink -f "$1")
+launcher=$(readlink -f "$1")
 java=$2
 jar=$(readlink -f "$3")
 library=$(readlink -f "$4")
+test_jar=$(readlink -f "$5")
+cli=$(dirname "$(readlink -f "$0")")
 umask 022
 work=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-XXXXXX")
+jvm=$(mktemp -d "${TMPDIR:-/tmp}/basefs-cli-jvm-XXXXXX")
 # holder: a process of this test that holds a lock, while it runs.
 holder=
-trap '[ -z "$holder" ] || kill "$holder" 2>/dev/null; umount "$work/noexec" 2>/dev/null; rm -rf "$work"' EXIT
-. "$(dirname "$(readlink -f "$0")")/checks.sh"
+# server: the process that runs the checks' JVM (below), while it runs.
+server=
+trap '[ -z "$holder" ] || kill "$holder" 2>/dev/null; stop_jvm; umount "$work/noexec" 2>/dev/null; rm -rf "$work" "$jvm"' EXIT
+. "$cli/checks.sh"
 cd "$work" || exit 2
+
+# The checks' commands run one after another in one JVM, started as the
+# launcher starts it and with -Xcheck:jni, wherever they would see what a JVM
+# of their own sees (in_jvm.sh says where); the launchers, other users,
+# terminals, signals and traces get a JVM of their own, through $launcher.
+# The process that runs the JVM keeps both FIFOs open for reading and
+# writing, so that no open waits for the other side and no request written
+# before the JVM reads is lost.
+mkfifo "$jvm/requests" "$jvm/replies"
+umask > "$jvm/umask"
+BASEFS_JVM=$jvm BASEFS_LAUNCHER=$launcher BASEFS_WORK=$work
+export BASEFS_JVM BASEFS_LAUNCHER BASEFS_WORK
+# What in_jvm.sh compares, as it does.
+env | grep -v -e '^_=' -e '^SHLVL=' -e '^TZ=' | sort > "$jvm/env"
+(
+    exec 6<> "$jvm/requests" 7<> "$jvm/replies"
+    . "$cli/../../tools/launcher-options.sh"
+    # A request names the zone it runs in, or none for the system's.
+    unset TZ
+    "$java" "$native_access" $quick_start -Xcheck:jni -Dcom.quenvira.basefs.library="$library" \
+        -cp "$jar:$test_jar" com.quenvira.tools.CommandServer "$jvm" < /dev/null > "$jvm/log" 2>&1 &
+    echo $! > "$jvm/pid.new" && mv "$jvm/pid.new" "$jvm/pid"
+    wait $!
+    # Every request from now on, and one the JVM took, learns that no reply will come.
+    until [ -e "$jvm/stopped" ]; do
+        echo died >&7
+        sleep 0.1
+    done
+) &
+server=$!
+until [ -e "$jvm/pid" ]; do sleep 0.01; done
+# stop_jvm: ends the checks' JVM (a request of -1 arguments is its last).
+stop_jvm() {
+    [ -n "$server" ] || return 0
+    touch "$jvm/stopped"
+    printf '\0-1\0' > "$jvm/requests"
+    waited=0
+    while kill -0 "$(cat "$jvm/pid")" 2> /dev/null && [ "$waited" -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    kill "$(cat "$jvm/pid")" "$server" 2> /dev/null
+    wait "$server" 2> /dev/null
+    server=
+}
+basefs=$cli/in_jvm.sh
 
 # expect NAME STATUS PATTERN COMMAND...: COMMAND exits with STATUS and its
 # output (stdout and stderr) matches the extended regular expression PATTERN.
@@ -339,7 +390,7 @@ mkfifo compare-fifo
 (timeout 60 sh -c "printf 'a\nb\nX' > compare-fifo" &)
 # A second open of the FIFO would wait for a writer forever: the time limit ends it.
 fails_with "cmp of a FIFO names the byte and line" 1 "four compare-fifo differ: byte 5, line 3" \
-    timeout 60 "$basefs" cmp four compare-fifo
+    timeout 60 "$launcher" cmp four compare-fifo
 
 # Errors only an unprivileged user meets: the tool runs as nobody.
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
@@ -444,7 +495,7 @@ if command -v strace > /dev/null; then
     exactly "strace: ln -sf renames over the destination and removes nothing" "rename unlink-free" \
         sh -c 'strace -f -qq -o ln.trace -e trace=unlink,unlinkat,rename,renameat,renameat2 "$1" ln -sf three opts/replace/file;
             grep -q "rename.*\"opts/replace/file\") = 0" ln.trace && printf "rename "; grep -q "unlink.*opts/replace/file" ln.trace || printf unlink-free' \
-        sh "$basefs"
+        sh "$launcher"
 else
     echo "SKIPPED: no strace here for the trace of ln -sf"
 fi
@@ -569,7 +620,7 @@ fails_with "cmp: a name with ESC is quoted in its EOF message" 1 "basefs: EOF on
     "$basefs" cmp four "names/a${esc}b"
 fails_with "no command" 2 "$(usage_error "missing command")" "$basefs"
 fails_with "unknown command" 2 "$(usage_error "unknown command 'frob'")" "$basefs" frob
-quiet "the launcher starts without a warning" "$basefs" stat /etc/hostname
+quiet "the launcher starts without a warning" "$launcher" stat /etc/hostname
 
 # --- recursion: ls -R, ls -d, ls -1, chmod symbolic modes and -R, cp -r
 # One tree for all: nested directories, a hidden one, a name with a space, a
@@ -648,11 +699,11 @@ mkdir -p hostile/in aside && printf 'kept' > aside/file && chmod 600 aside/file 
 mkfifo hostile/in/fifo
 ln -s /dev/zero hostile/zero && ln -s ../../outside hostile/in/outside && ln -s ../aside hostile/aside
 fails_with "cp -r of links out of the tree and a FIFO ends at once" 1 "basefs: cannot copy special file 'hostile/in/fifo'" \
-    timeout 60 "$basefs" cp -r hostile hostile-copy
+    timeout 60 "$launcher" cp -r hostile hostile-copy
 exactly "cp -r copied each link as a link and nothing it leads to" "/dev/zero ../../outside ../aside 0" \
     sh -c 'echo "$(readlink hostile-copy/zero) $(readlink hostile-copy/in/outside) $(readlink hostile-copy/aside)" \
         "$(find hostile-copy ! -type d ! -type l | wc -l)"'
-expect "chmod -R over links out of the tree" 0 '^$' timeout 60 "$basefs" chmod -R 777 hostile
+expect "chmod -R over links out of the tree" 0 '^$' timeout 60 "$launcher" chmod -R 777 hostile
 exactly "chmod -R changed the tree, not what its links lead to" "777 777 700 600 600 666" \
     sh -c 'echo $(stat -c %a hostile/in hostile/in/fifo aside aside/file outside /dev/zero)'
 like_gnu "ls -R of links out of the tree as GNU" ls -R hostile
@@ -1017,10 +1068,10 @@ interrupt() {
 }
 mkfifo no-writer
 interrupt "Ctrl-C ends cp blocked on a FIFO with 130, naming the destination" INT 130 \
-    "basefs: interrupted; 'fifo-copy' may be incomplete" "$basefs" cp no-writer fifo-copy
+    "basefs: interrupted; 'fifo-copy' may be incomplete" "$launcher" cp no-writer fifo-copy
 interrupt "SIGTERM ends cp blocked on a FIFO with 143" TERM 143 \
-    "basefs: interrupted; 'fifo-copy' may be incomplete" "$basefs" cp no-writer fifo-copy
-interrupt "Ctrl-C ends cmp blocked on a FIFO with 130, silent as GNU cmp" INT 130 "" "$basefs" cmp no-writer four
+    "basefs: interrupted; 'fifo-copy' may be incomplete" "$launcher" cp no-writer fifo-copy
+interrupt "Ctrl-C ends cmp blocked on a FIFO with 130, silent as GNU cmp" INT 130 "" "$launcher" cmp no-writer four
 
 # on_screen COMMAND...: what a terminal shows after COMMAND ran on it: of each
 # line, what follows its last carriage return, without erase sequences.
@@ -1116,4 +1167,6 @@ if [ -n "$unprivileged" ]; then
 fi
 fails_with "ln without an operand as GNU ln" 1 "$(usage_error "missing file operand")" "$basefs" ln
 
+stop_jvm
+exactly "the checks' JVM served them all and printed nothing (no JNI warning)" "" cat "$jvm/log"
 finish
