@@ -1,6 +1,6 @@
 package com.quenvira.tools;
 
-import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.internal.io.FileComparison;
 import java.io.File;
 import java.io.FileDescriptor;
 import java.io.FileInputStream;
@@ -68,7 +68,7 @@ final class Cmp extends Command {
         InterruptHook hook = InterruptHook.install(progress, messages, null);
         try {
             return inJava ? compareOnce(first, second, silent, listing, limit, progress)
-                    : compareTwice(first, second, silent, progress);
+                    : compareWhole(first, second, silent, progress);
         } catch (IOException e) {
             progress.finish();
             // GNU cmp names the file and the reason: "cmp: /etc: Is a directory".
@@ -99,31 +99,21 @@ final class Cmp extends Command {
     }
 
     /**
-     * Regular files and directories: the library says whether they differ, and
-     * only then are they read again from the start to find where.
+     * Regular files and directories: the library reads each once, and says
+     * whether they differ and where.
      */
-    private int compareTwice(String first, String second, boolean silent, Progress progress) throws IOException {
-        boolean same = BaseFileSystem.nCompareByteByByte(first, second, progress);
+    private int compareWhole(String first, String second, boolean silent, Progress progress) throws IOException {
+        long[] where = FileComparison.firstDifference(first, second, progress);
         progress.finish();
         if (progress.stopRequested()) {
             return interruptedStatus();
         }
-        if (same) {
+        if (where == null) {
             return BaseFs.EXIT_OK;
         }
-        if (silent) {
-            return BaseFs.EXIT_FAILURE;
+        if (!silent) {
+            report(first, second, Difference.of(where), true);
         }
-        progress.restart();
-        Difference difference;
-        try (InputStream a = open(first); InputStream b = open(second)) {
-            difference = Difference.find(a, b, Long.MAX_VALUE, progress, null);
-        }
-        progress.finish();
-        if (difference == null) {
-            return interruptedStatus();
-        }
-        report(first, second, difference, true);
         return BaseFs.EXIT_FAILURE;
     }
 
@@ -233,9 +223,7 @@ final class Cmp extends Command {
      * {@code withLine}: the EOF message names the line (not for -l).
      */
     private void report(String first, String second, Difference difference, boolean withLine) {
-        if (!difference.found) {
-            out.println(printed(first) + " " + printed(second) + " differ"); // changed meanwhile: no position to tell
-        } else if (difference.ended >= 0) {
+        if (difference.ended >= 0) {
             messages.complain(difference.endMessage(Quoting.shellEscapeIfUnprintable(first),
                     Quoting.shellEscapeIfUnprintable(second), withLine));
         } else {

@@ -1,12 +1,13 @@
 package com.quenvira.tools;
 
+import com.quenvira.internal.io.FileComparison;
 import java.io.IOException;
 import java.io.InputStream;
 import java.util.Arrays;
 
 /**
- * Where two streams differ, found in Java once the library has said that two
- * files do, or in the one pass a pipe allows: the byte and line of the first
+ * Where two streams differ, as the library finds it in two files, or found in
+ * Java in the one pass a pipe allows: the byte and line of the first
  * differing byte, or the end of the shorter stream, as GNU cmp reports them;
  * for cmp -l every differing byte, and for cmp -n within a limit.
  */
@@ -37,6 +38,12 @@ final class Difference {
         this.bytes = bytes;
         this.newlines = newlines;
         this.endsWithNewline = endsWithNewline;
+    }
+
+    /** The first difference the library found, as {@link FileComparison#firstDifference} gives it. */
+    static Difference of(long[] where) {
+        return new Difference(true, (int) where[FileComparison.ENDED], where[FileComparison.BYTES],
+                where[FileComparison.NEWLINES], where[FileComparison.ENDS_WITH_NEWLINE] != 0);
     }
 
     /**

@@ -30,7 +30,7 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     private final long total;
     private final boolean visible;
     private final PrintStream out;
-    private long started = System.nanoTime();
+    private final long started = System.nanoTime();
     private long done;
     private long lastDrawn;
     private boolean drawn;
@@ -47,13 +47,6 @@ final class Progress implements ISyncProgressMonitor, IProgressMonitor {
     /** Asks the running operation to stop at its next callback. */
     void requestStop() {
         stopRequested = true;
-    }
-
-    /** Starts the line again from nothing, for a second pass over the same bytes. */
-    synchronized void restart() {
-        done = 0;
-        lastDrawn = 0;
-        started = System.nanoTime();
     }
 
     boolean stopRequested() {

@@ -1,7 +1,6 @@
 package com.quenvira.internal.io;
 
 import java.io.IOException;
-import java.lang.invoke.MethodHandles;
 
 /**
  * The error number behind an exception the library threw, as data: the message of a
@@ -11,11 +10,7 @@ import java.lang.invoke.MethodHandles;
  */
 public final class LastError {
     static {
-        try {
-            MethodHandles.lookup().ensureInitialized(BaseFileSystem.class); // loads the library
-        } catch (IllegalAccessException e) {
-            throw new AssertionError(e);
-        }
+        LibraryLoad.ensure();
     }
 
     /** The last exception the library threw on each thread, and its error number. */

@@ -3,7 +3,6 @@ package com.quenvira.internal.io;
 import com.quenvira.interfaces.ISyncProgressMonitor;
 import com.quenvira.io.FileInfo;
 import java.io.IOException;
-import java.lang.invoke.MethodHandles;
 
 /**
  * A directory held open by its descriptor, for walking a tree that others may
@@ -21,11 +20,7 @@ import java.lang.invoke.MethodHandles;
  */
 public final class OpenDirectory implements AutoCloseable {
     static {
-        try {
-            MethodHandles.lookup().ensureInitialized(BaseFileSystem.class); // loads the library
-        } catch (IllegalAccessException e) {
-            throw new AssertionError(e);
-        }
+        LibraryLoad.ensure();
     }
 
     private int descriptor;
