@@ -33,6 +33,38 @@ interrupt() {
             "$expected" "$output"
     fi
 }
+# watch prints each change once it happens, names quoted as ls quotes them
+# and a move's halves paired; Ctrl-C ends it at once with 130.
+mkdir watched
+env --default-signal "$launcher" watch watched > watch.out 2>&1 &
+pid=$!
+# wait_for TEXT: until the watch has printed TEXT (at most 30 s).
+wait_for() {
+    waited=0
+    until grep -qsF -- "$1" watch.out || [ "$waited" -ge 300 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
+wait_for "watching 'watched'"
+mkdir watched/d
+wait_for "created d/"
+printf x > 'watched/d/a b'
+mv 'watched/d/a b' "watched/d/a$(printf '\nb')"
+wait_for "moved-to"
+kill -s INT "$pid"
+(sleep 5; kill -s KILL "$pid" 2> /dev/null) &
+guard=$!
+wait "$pid"
+actual=$?
+kill "$guard" 2> /dev/null
+exactly "watch: changes as they happen, ended by Ctrl-C" "basefs: watching 'watched'
+created d/
+created 'd/a b'
+modified 'd/a b'
+moved-from 'd/a b' #N
+moved-to 'd/a'$'\\n''b' #N
+status 130" sh -c "sed 's/#[0-9]*\$/#N/' watch.out; echo status $actual"
 mkfifo no-writer
 interrupt "Ctrl-C ends cp blocked on a FIFO with 130, naming the destination" INT 130 \
     "basefs: interrupted; 'fifo-copy' may be incomplete" "$launcher" cp no-writer fifo-copy

@@ -39,6 +39,7 @@ public final class BaseFs {
               stat      display file status
               touch     change file timestamps
               user      print the names of numeric user IDs
+              watch     print the changes under a directory as they happen
 
             'basefs COMMAND --help' describes a command and its options.
                   --help      display this help and exit
@@ -150,6 +151,7 @@ public final class BaseFs {
             case "group": return new Principals(out, messages, false);
             case "cp": return new Cp(out, messages, progressOut, interactive);
             case "cmp": return new Cmp(out, messages, progressOut, interactive);
+            case "watch": return new Watch(out, messages);
             default: return null;
         }
     }
