@@ -1,12 +1,14 @@
 package com.quenvira.bench;
 
 import com.quenvira.internal.io.BaseFileSystem;
+import com.quenvira.internal.io.Watcher;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.WatchService;
 
 /**
  * Measures the library against the JDK and against plain C loops, in one run on
@@ -18,7 +20,7 @@ import java.nio.file.Paths;
  * </pre>
  *
  * {@code --only} runs the scenarios whose title contains TEXT ("list", "metadata", "step by step", "copy",
- * "compare", "reflink"). The "step by step" scenarios put rows between the library and its C floor that
+ * "compare", "reflink", "watch"). The "step by step" scenarios put rows between the library and its C floor that
  * each add one JNI step, so that the differences between rows tell what each step costs.
  * The reflink scenario mounts an XFS image made with {@code mkfs.xfs -m reflink=1} through a loop
  * device, which needs root; where that is refused it says so and is left out.
@@ -105,12 +107,33 @@ public final class Benchmark {
         for (long size : fileSizes) {
             measureCopyAndCompare(size);
         }
+        if (wanted(WatchScenarios.REGISTER_TITLE) || wanted(WatchScenarios.EVENTS_TITLE)
+                || wanted(WatchScenarios.DELAY_TITLE)) {
+            measureWatching();
+        }
         SpaceScenarios space = new SpaceScenarios(root, measurement);
         if (wanted(SpaceScenarios.sparseTitle())) {
             space.sparseCopy();
         }
         if (wanted(SpaceScenarios.reflinkTitle())) {
             space.reflinkCopy();
+        }
+    }
+
+    /** Registration, events and their delay, on one tree watched by both. */
+    private void measureWatching() throws IOException {
+        WatchScenarios watching = new WatchScenarios(root);
+        if (wanted(WatchScenarios.REGISTER_TITLE)) {
+            measurement.measure(watching.register());
+        }
+        try (Watcher watcher = Watcher.open(root.resolve("watched").toString());
+                WatchService service = watching.registeredService()) {
+            if (wanted(WatchScenarios.EVENTS_TITLE)) {
+                measurement.measure(watching.events(watcher, service));
+            }
+            if (wanted(WatchScenarios.DELAY_TITLE)) {
+                watching.delays(watcher, service, measurement);
+            }
         }
     }
 
