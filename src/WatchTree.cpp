@@ -221,6 +221,9 @@ void WatchTree::listAndDescend(int fd, int wd, Growable<char> &path, bool report
             const int child = sys::openat(sys::dirfd(dir.get()), name, kDirectoryFlags);
             if (child >= 0) {
                 registerBelow(child, wd, name, path, report, events, depth + 1);
+            } else if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) {
+                // Gone or replaced is reported by its parent's watch; anything else leaves it unseen.
+                events.add(kWatchUnwatched | kWatchDirectoryFlag, 0, path.data(), path.size());
             }
         }
         path.resize(base);
