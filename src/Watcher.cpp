@@ -7,6 +7,7 @@
 
 #include "JniBridge.h"
 #include "SystemCalls.h"
+#include "WatchFanotify.h"
 #include "WatchTree.h"
 
 #include "com_quenvira_internal_io_Watcher.h"
@@ -56,7 +57,13 @@ struct Session : basefs::NonCopyable {
     Growable<uint32_t> arriving; // the cookies of the moves to a watched directory among them
     Growable<PendingMove> moves;
     bool rootGone = false;
+    basefs::FanotifySource fanotify;
+    bool byFanotify = false;
+    const char *fallbackReason = nullptr; // why fanotify was asked for and not used
 };
+
+// Watcher.WHOLE_FILE_SYSTEM: one fanotify mark instead of a watch per directory.
+constexpr jint kWholeFileSystem = 1;
 
 Session *sessionOf(jlong handle) { return reinterpret_cast<Session *>(static_cast<intptr_t>(handle)); }
 
@@ -231,7 +238,8 @@ long long nowMillis()
 bool waitForEvents(Session &session, jlong timeoutMillis)
 {
     const long long deadline = timeoutMillis >= 0 ? nowMillis() + timeoutMillis : -1;
-    pollfd descriptors[] = {{session.inotifyFd, POLLIN, 0}, {session.wakeupFd, POLLIN, 0}};
+    const int source = session.byFanotify ? session.fanotify.fd() : session.inotifyFd;
+    pollfd descriptors[] = {{source, POLLIN, 0}, {session.wakeupFd, POLLIN, 0}};
     for (;;) {
         const long long left = deadline < 0 ? -1 : deadline - nowMillis();
         const int wait = left < 0 ? (deadline < 0 ? -1 : 0) : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
@@ -289,7 +297,7 @@ jint handOver(JNIEnv *env, Session &session, jintArray info, jobjectArray paths)
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_com_quenvira_internal_io_Watcher_nOpen(JNIEnv *env, jclass, jstring root)
+JNIEXPORT jlong JNICALL Java_com_quenvira_internal_io_Watcher_nOpen(JNIEnv *env, jclass, jstring root, jint options)
 {
     const basefs::EntryPrologue<1> entry(env, {{root, "root"}});
     if (!entry.ok()) {
@@ -317,7 +325,10 @@ JNIEXPORT jlong JNICALL Java_com_quenvira_internal_io_Watcher_nOpen(JNIEnv *env,
         return 0;
     }
     auto *session = new (memory) Session(inotifyFd.release(), wakeupFd.release(), rootPath);
-    if (!session->tree.registerRoot(rootFd.get(), session->events)) {
+    if ((options & kWholeFileSystem) != 0) {
+        session->byFanotify = session->fanotify.open(rootFd.get(), &session->fallbackReason);
+    }
+    if (!session->byFanotify && !session->tree.registerRoot(rootFd.get(), session->events)) {
         throwExceptionFromErrNo(env, rootPath);
         session->~Session();
         std::free(memory);
@@ -338,7 +349,9 @@ JNIEXPORT jint JNICALL Java_com_quenvira_internal_io_Watcher_nPoll(JNIEnv *env, 
         throwExceptionFromErrNo(env, nullptr);
         return -1;
     }
-    if (!readQueued(session)) {
+    const bool read = session.byFanotify ? session.fanotify.readQueued(session.events, session.rootGone)
+                                         : readQueued(session);
+    if (!read) {
         throwExceptionFromErrNo(env, nullptr);
         return -1;
     }
@@ -346,6 +359,12 @@ JNIEXPORT jint JNICALL Java_com_quenvira_internal_io_Watcher_nPoll(JNIEnv *env, 
         session.events.add(basefs::kWatchOverflow | basefs::kWatchDirectoryFlag, 0, "", 0);
     }
     return handOver(env, session, info, paths);
+}
+
+JNIEXPORT jstring JNICALL Java_com_quenvira_internal_io_Watcher_nFallbackReason(JNIEnv *env, jclass, jlong handle)
+{
+    const char *reason = sessionOf(handle)->fallbackReason;
+    return reason != nullptr ? env->NewStringUTF(reason) : nullptr;
 }
 
 JNIEXPORT void JNICALL Java_com_quenvira_internal_io_Watcher_nWakeup(JNIEnv *, jclass, jlong handle)

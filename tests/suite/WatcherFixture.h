@@ -22,11 +22,18 @@ struct Seen {
 
 class WatcherTest : public JvmTest {
 protected:
-    jobject Open(const std::string &root)
+    jobject Open(const std::string &root, jint options = 0)
     {
         jclass watcher = Class();
-        jmethodID open = env()->GetStaticMethodID(watcher, "open", "(Ljava/lang/String;)Lcom/quenvira/internal/io/Watcher;");
-        return env()->CallStaticObjectMethod(watcher, open, JStr(root.c_str()));
+        jmethodID open = env()->GetStaticMethodID(watcher, "open", "(Ljava/lang/String;I)Lcom/quenvira/internal/io/Watcher;");
+        return env()->CallStaticObjectMethod(watcher, open, JStr(root.c_str()), options);
+    }
+
+    // Why the options asked for were not used, or "" when they are.
+    std::string FallbackReason(jobject watcher)
+    {
+        jobject reason = env()->CallObjectMethod(watcher, env()->GetMethodID(Class(), "fallbackReason", "()Ljava/lang/String;"));
+        return env()->ExceptionCheck() || reason == nullptr ? "" : StdStr(static_cast<jstring>(reason));
     }
 
     // The events of one poll; an exception stays pending for the test.

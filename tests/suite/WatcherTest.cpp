@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -305,6 +306,45 @@ TEST_F(WatcherTest, WakeupAndCloseFromAnotherThreadEndAWaitingPoll)
         ExpectNoException();
         env()->DeleteGlobalRef(watcher);
     }
+}
+
+// With one fanotify mark on the whole file system: the same changes below the
+// root, nothing from beside it, and the root's own deletion.
+TEST_F(WatcherTest, TheWholeFileSystemMarkReportsWhatIsBelowTheRootOnly)
+{
+    TempDir dir;
+    const std::string root = dir / "root", beside = dir / "beside";
+    ASSERT_EQ(0, mkdir(root.c_str(), 0755));
+    ASSERT_EQ(0, mkdir(beside.c_str(), 0755));
+    ASSERT_EQ(0, mkdir((root + "/a").c_str(), 0755));
+    jobject watcher = Open(root, 1);
+    ExpectNoException();
+    const std::string reason = FallbackReason(watcher);
+    if (!reason.empty()) {
+        Call(watcher, "close");
+        GTEST_SKIP() << reason;
+    }
+    const std::vector<std::pair<std::function<void()>, std::vector<std::string>>> steps = {
+        {[&] { close(open((beside + "/x").c_str(), O_CREAT | O_WRONLY, 0644)); }, {}},
+        {[&] { close(open((root + "/a/f").c_str(), O_CREAT | O_WRONLY, 0644)); }, {"CREATED a/f"}},
+        {[&] { chmod((root + "/a/f").c_str(), 0600); }, {"ATTRIBUTES a/f"}},
+        {[&] { rename((root + "/a/f").c_str(), (root + "/g").c_str()); }, {"MOVED_FROM a/f", "MOVED_TO g"}},
+        {[&] { mkdir((root + "/a/b").c_str(), 0755); }, {"CREATED dir a/b"}},
+        {[&] { rename((root + "/g").c_str(), (beside + "/g").c_str()); }, {"MOVED_FROM g"}},
+        {[&] { rmdir((root + "/a/b").c_str()); }, {"DELETED dir a/b"}},
+        {[&] { rmdir((root + "/a").c_str()); }, {"DELETED dir a"}},
+        {[&] { rmdir(root.c_str()); }, {"ROOT_GONE dir "}},
+    };
+    for (const auto &[act, events] : steps) {
+        act();
+        std::vector<std::string> reported;
+        for (const Seen &event : Drain(watcher, 50)) {
+            reported.push_back(event.Text());
+        }
+        EXPECT_EQ(events, reported);
+    }
+    Call(watcher, "close");
+    ExpectNoException();
 }
 
 TEST_F(WatcherTest, ARootThatCannotBeWatchedThrows)

@@ -7,11 +7,12 @@ import java.util.List;
 import java.util.Locale;
 
 /**
- * watch [-c COUNT] DIR: prints each change under DIR as it is reported, one
+ * watch [-f] [-c COUNT] DIR: prints each change under DIR as it is reported, one
  * line each ("created a/b", "moved-from x #5" paired by its number with its
  * "moved-to"), names quoted as ls quotes them; ends on Ctrl-C at once, or
  * after COUNT changes. A change that may hide others ("overflow",
- * "watch-limit", "unwatched", "root-gone") names what to rescan.
+ * "watch-limit", "unwatched", "root-gone") names what to rescan. -f asks for
+ * one fanotify mark on the whole file system, and says why where it cannot.
  */
 final class Watch extends Command {
     Watch(Output out, Messages messages) {
@@ -20,14 +21,17 @@ final class Watch extends Command {
 
     @Override
     int run(List<String> args) {
-        Options options = Options.parse(args, "", "c");
+        Options options = Options.parse(args, "f", "c");
         options.requireOperands(1, "missing operand");
         if (options.operands.size() > 1) {
             throw new UsageError("extra operand " + Quoting.shellEscapeAlways(options.operands.get(1)));
         }
         long count = count(options.value('c'));
         String root = options.operands.get(0);
-        try (Watcher watcher = Watcher.open(root)) {
+        try (Watcher watcher = Watcher.open(root, options.has('f') ? Watcher.WHOLE_FILE_SYSTEM : 0)) {
+            if (watcher.fallbackReason() != null) {
+                messages.complain(watcher.fallbackReason());
+            }
             // Ctrl-C ends a waiting poll at once; the JVM then exits with the signal's status.
             Thread hook = new Thread(watcher::wakeup, "basefs-watch-interrupt");
             Runtime.getRuntime().addShutdownHook(hook);
@@ -81,11 +85,13 @@ final class Watch extends Command {
     @Override
     String usage() {
         return """
-                Usage: basefs watch [-c COUNT] DIR
+                Usage: basefs watch [-f] [-c COUNT] DIR
                 Print each change under DIR as the kernel reports it, one line each,
                 until interrupted. New directories are watched as they appear.
 
                   -c COUNT        exit after COUNT changes
+                  -f              one fanotify mark on DIR's whole file system (needs
+                                    CAP_SYS_ADMIN) instead of a watch per directory
                       --help      display this help and exit
                 """;
     }

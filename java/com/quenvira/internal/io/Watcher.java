@@ -23,6 +23,14 @@ public final class Watcher implements AutoCloseable {
         LibraryLoad.ensure();
     }
 
+    /**
+     * Option of {@link #open(String, int)}: one fanotify mark on the root's whole file system
+     * instead of a watch per directory, where the process has {@code CAP_SYS_ADMIN}: no watch
+     * limit, nothing to register. Moves are reported without a cookie. Where it cannot be used,
+     * each directory is watched and {@link #fallbackReason()} says why.
+     */
+    public static final int WHOLE_FILE_SYSTEM = 1;
+
     /** Events handed over by one crossing into native code, at most. */
     private static final int BATCH = 1024;
 
@@ -31,6 +39,7 @@ public final class Watcher implements AutoCloseable {
     private final int[] info = new int[2 * BATCH];
     private final String[] paths = new String[BATCH];
     private long handle;
+    private String fallbackReason;
 
     private Watcher(long handle) {
         this.handle = handle;
@@ -45,7 +54,31 @@ public final class Watcher implements AutoCloseable {
      *     directory below it that cannot be is reported by the first poll
      */
     public static Watcher open(String root) throws IOException {
-        return new Watcher(nOpen(root));
+        return open(root, 0);
+    }
+
+    /**
+     * Watches the directory {@code root} and every directory below it, as {@link #open(String)}, with options.
+     *
+     * @param root the directory, whose path is resolved this once
+     * @param options 0, or {@link #WHOLE_FILE_SYSTEM}
+     * @return the watcher, which the caller closes
+     * @throws IOException when the root cannot be opened or watched
+     */
+    public static Watcher open(String root, int options) throws IOException {
+        Watcher watcher = new Watcher(nOpen(root, options));
+        watcher.fallbackReason = nFallbackReason(watcher.handle);
+        return watcher;
+    }
+
+    /**
+     * Why an option asked for was not used: for {@link #WHOLE_FILE_SYSTEM}, what kept fanotify
+     * from marking the file system, so that each directory is watched instead.
+     *
+     * @return the reason, or null when every option asked for is in use
+     */
+    public String fallbackReason() {
+        return fallbackReason;
     }
 
     /**
@@ -102,7 +135,9 @@ public final class Watcher implements AutoCloseable {
         }
     }
 
-    private static native long nOpen(String root) throws IOException;
+    private static native long nOpen(String root, int options) throws IOException;
+
+    private static native String nFallbackReason(long handle);
 
     private static native int nPoll(long handle, long timeoutMillis, int[] info, String[] paths) throws IOException;
 
