@@ -40,6 +40,8 @@ public final class Watcher implements AutoCloseable {
     private final String[] paths = new String[BATCH];
     private long handle;
     private String fallbackReason;
+    /** Set by close() before it waits for the poll: a poll that starts after returns at once. */
+    private volatile boolean closing;
 
     private Watcher(long handle) {
         this.handle = handle;
@@ -92,7 +94,7 @@ public final class Watcher implements AutoCloseable {
         List<WatchEvent> events = new ArrayList<>();
         polling.lock();
         try {
-            if (handle == 0) {
+            if (handle == 0 || closing) {
                 return events;
             }
             int count = nPoll(handle, timeoutMillis, info, paths);
@@ -121,6 +123,7 @@ public final class Watcher implements AutoCloseable {
     /** Stops watching and releases the kernel's resources; a waiting poll returns. From any thread, any number of times. */
     @Override
     public void close() {
+        closing = true;
         wakeup();
         polling.lock();
         try {
