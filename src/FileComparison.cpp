@@ -2,6 +2,7 @@
 // with the monitor asked as often, that also keeps the count of lines, so that
 // a caller who must say where two files differ reads them once.
 
+#include "CompareReader.h"
 #include "FileSystemCompare.h"
 #include "JniBridge.h"
 #include "SystemCalls.h"
@@ -9,16 +10,15 @@
 #include "com_quenvira_internal_io_FileComparison.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace {
 
-// One file: its stream, its path for error messages, its current block.
+// One file: its reader, its path for error messages, its current block.
 struct Side {
-    FILE *stream;
+    basefs::CompareReader reader;
     const char *path;
-    unsigned char *block;
+    const unsigned char *block;
 };
 
 // The first difference, as FileComparison's fields order it.
@@ -30,11 +30,11 @@ struct Difference {
 };
 
 // Reads the side's next block; -1 with the read error thrown.
-long readBlock(JNIEnv *env, const Side &side)
+long readBlock(JNIEnv *env, Side &side)
 {
-    const size_t count = basefs::sys::readStream(side.stream, side.block, basefs::kCompareBlockSize);
-    if (count < basefs::kCompareBlockSize && !std::feof(side.stream) && std::ferror(side.stream)) {
-        throwExceptionFromErrNo(env, side.path);
+    const size_t count = side.reader.next(&side.block);
+    if (count < basefs::kCompareBlockSize && side.reader.failed()) {
+        throwExceptionFromError(env, side.reader.error(), side.path);
         return -1;
     }
     return static_cast<long>(count);
@@ -62,7 +62,7 @@ bool isCanceled(JNIEnv *env, jobject monitor)
 // first difference; false for equal contents, a cancellation, a read error or
 // the monitor's exception (the last two pending). The monitor is asked after
 // each pair of blocks of equal length, as nCompareByteByByte asks it.
-bool findDifference(JNIEnv *env, const Side &first, const Side &second, jobject monitor, Difference *found)
+bool findDifference(JNIEnv *env, Side &first, Side &second, jobject monitor, Difference *found)
 {
     jlong offset = 0;
     jlong newlines = 0;
@@ -124,27 +124,27 @@ Java_com_quenvira_internal_io_FileComparison_nFirstDifference(JNIEnv *env, jclas
     if (!entry.ok()) {
         return nullptr;
     }
-    // On the heap, as the comparison's: a deep Java thread's stack may not hold them.
-    basefs::HeapBuffer<unsigned char> block1(basefs::kCompareBlockSize);
-    basefs::HeapBuffer<unsigned char> block2(basefs::kCompareBlockSize);
-    if (block1.get() == nullptr || block2.get() == nullptr) {
+    // On the heap, as the comparison's: a Java thread's stack may not hold them.
+    basefs::HeapBuffer<unsigned char> buffers(2 * basefs::kCompareReadSize);
+    if (buffers.get() == nullptr) {
         JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffers for comparison");
         return nullptr;
     }
     // Both opened before either is read, as the comparison opens them.
-    basefs::UniqueFile stream1(basefs::sys::openStreamForReading(entry.path(0).get()));
-    if (stream1.get() == nullptr) {
+    const basefs::UniqueFd fd1(basefs::openForComparison(entry.path(0).get()));
+    if (fd1.get() < 0) {
         throwExceptionFromErrNo(env, entry.path(0).get());
         return nullptr;
     }
-    basefs::UniqueFile stream2(basefs::sys::openStreamForReading(entry.path(1).get()));
-    if (stream2.get() == nullptr) {
+    const basefs::UniqueFd fd2(basefs::openForComparison(entry.path(1).get()));
+    if (fd2.get() < 0) {
         throwExceptionFromErrNo(env, entry.path(1).get());
         return nullptr;
     }
+    Side side1{{fd1.get(), buffers.get()}, entry.path(0).get(), nullptr};
+    Side side2{{fd2.get(), buffers.get() + basefs::kCompareReadSize}, entry.path(1).get(), nullptr};
     Difference difference{};
-    if (!findDifference(env, {stream1.get(), entry.path(0).get(), block1.get()},
-                        {stream2.get(), entry.path(1).get(), block2.get()}, monitor, &difference)) {
+    if (!findDifference(env, side1, side2, monitor, &difference)) {
         return nullptr;
     }
     return toJava(env, difference);

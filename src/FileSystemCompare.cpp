@@ -1,13 +1,13 @@
 // Comparing two files byte by byte, in blocks, with a monitor that may stop
 // the comparison.
 
+#include "CompareReader.h"
 #include "FileSystemCompare.h"
 #include "JniBridge.h"
 #include "SystemCalls.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
 
-#include <cstdio>
 #include <cstring>
 
 static_assert(basefs::kCompareBlockSize == com_quenvira_internal_io_BaseFileSystem_COMPARE_BLOCK_SIZE,
@@ -15,12 +15,12 @@ static_assert(basefs::kCompareBlockSize == com_quenvira_internal_io_BaseFileSyst
 
 namespace {
 
-// One of the two files being compared: its stream, its path for error
-// messages, and the buffer for its current block.
+// One of the two files being compared: its reader, its path for error
+// messages, and its current block.
 struct CompareInput {
-    FILE *stream;
+    basefs::CompareReader reader;
     const char *path;
-    unsigned char *block;
+    const unsigned char *block;
 };
 
 // How reading one pair of blocks ended.
@@ -30,28 +30,26 @@ enum class BlockRead {
     kLast,     // equal lengths, and these are the last blocks of both files
 };
 
-size_t readBlock(const CompareInput &input)
+size_t readBlock(CompareInput &input)
 {
-    return basefs::sys::readStream(input.stream, input.block, basefs::kCompareBlockSize);
+    return input.reader.next(&input.block);
 }
 
-// Whether a short read ended in an error rather than at end of file; end of
-// file is tested first. Throws the read error (errno of the failed read) when
-// it did.
+// Whether a short block ended in a read error rather than at end of file.
+// Throws the read error when it did.
 bool throwIfReadFailed(JNIEnv *env, const CompareInput &input)
 {
-    if (std::feof(input.stream) || !std::ferror(input.stream)) {
+    if (!input.reader.failed()) {
         return false;
     }
-    throwExceptionFromErrNo(env, input.path);
+    throwExceptionFromError(env, input.reader.error(), input.path);
     return true;
 }
 
 // Reads the next block of each file, *count receiving the length of file 1's.
 // Returns kFailed without reading file 2 when file 1's read fails, and when
 // the two lengths differ (a file that is a prefix of the other).
-BlockRead readBlocks(JNIEnv *env, const CompareInput &file1, const CompareInput &file2,
-                     size_t *count)
+BlockRead readBlocks(JNIEnv *env, CompareInput &file1, CompareInput &file2, size_t *count)
 {
     const size_t count1 = readBlock(file1);
     *count = count1;
@@ -67,21 +65,14 @@ BlockRead readBlocks(JNIEnv *env, const CompareInput &file1, const CompareInput 
     if (throwIfReadFailed(env, file1)) {
         return BlockRead::kFailed;
     }
-    const bool moreInFile1 = !std::feof(file1.stream);
     const size_t count2 = readBlock(file2);
     if (count2 == basefs::kCompareBlockSize) {
         return BlockRead::kFailed; // file 2 is longer
     }
-    if (std::feof(file2.stream)) {
-        if (count2 != count1) {
-            return BlockRead::kFailed;
-        }
-        return BlockRead::kLast;
-    }
     if (throwIfReadFailed(env, file2) || count2 != count1) {
         return BlockRead::kFailed;
     }
-    return moreInFile1 ? BlockRead::kMore : BlockRead::kLast;
+    return BlockRead::kLast;
 }
 
 // Asks the monitor whether to stop. Returns true when the comparison must end:
@@ -95,8 +86,7 @@ bool isCanceled(JNIEnv *env, jobject monitor)
 // Compares the two open files block by block. True only for identical
 // contents; false for a difference, a cancellation, a read error or the
 // monitor's exception (both pending).
-bool compareStreams(JNIEnv *env, const CompareInput &file1, const CompareInput &file2,
-                    jobject monitor)
+bool compareFiles(JNIEnv *env, CompareInput &file1, CompareInput &file2, jobject monitor)
 {
     for (;;) {
         size_t count = 0;
@@ -131,28 +121,26 @@ Java_com_quenvira_internal_io_BaseFileSystem_nCompareByteByByte(JNIEnv *env, jcl
     const basefs::JavaPath &file1Chars = entry.path(0);
     const basefs::JavaPath &file2Chars = entry.path(1);
 
-    // On the heap: 128 KiB in this frame could run past the end of a deep Java
-    // thread's stack. One block each, below glibc's mmap threshold, so that
-    // calls reuse arena blocks (docs/benchmark.md: the compare's buffers).
-    basefs::HeapBuffer<unsigned char> block1(basefs::kCompareBlockSize);
-    basefs::HeapBuffer<unsigned char> block2(basefs::kCompareBlockSize);
-    if (block1.get() == nullptr || block2.get() == nullptr) {
+    // On the heap: 2 MiB in this frame would run past the end of a Java
+    // thread's stack. One allocation serves both files.
+    basefs::HeapBuffer<unsigned char> buffers(2 * basefs::kCompareReadSize);
+    if (buffers.get() == nullptr) {
         JNU_ThrowOutOfMemoryError(env, "Cannot allocate buffers for comparison");
         return JNI_FALSE;
     }
 
-    basefs::UniqueFile stream1(basefs::sys::openStreamForReading(file1Chars.get()));
-    if (stream1.get() == nullptr) {
+    const basefs::UniqueFd fd1(basefs::openForComparison(file1Chars.get()));
+    if (fd1.get() < 0) {
         throwExceptionFromErrNo(env, file1Chars.get());
         return JNI_FALSE;
     }
-    basefs::UniqueFile stream2(basefs::sys::openStreamForReading(file2Chars.get()));
-    if (stream2.get() == nullptr) {
+    const basefs::UniqueFd fd2(basefs::openForComparison(file2Chars.get()));
+    if (fd2.get() < 0) {
         throwExceptionFromErrNo(env, file2Chars.get());
         return JNI_FALSE;
     }
 
-    const CompareInput input1{stream1.get(), file1Chars.get(), block1.get()};
-    const CompareInput input2{stream2.get(), file2Chars.get(), block2.get()};
-    return compareStreams(env, input1, input2, monitor) ? JNI_TRUE : JNI_FALSE;
+    CompareInput input1{{fd1.get(), buffers.get()}, file1Chars.get(), nullptr};
+    CompareInput input2{{fd2.get(), buffers.get() + basefs::kCompareReadSize}, file2Chars.get(), nullptr};
+    return compareFiles(env, input1, input2, monitor) ? JNI_TRUE : JNI_FALSE;
 }

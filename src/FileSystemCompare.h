@@ -7,8 +7,8 @@
 
 namespace basefs {
 
-// Each file is read and compared 64 KiB at a time, and the monitor asked once
-// per block.
+// Each file is compared 64 KiB at a time, and the monitor asked once per
+// block (CompareReader.h reads them in larger steps).
 inline constexpr size_t kCompareBlockSize = 64 * 1024;
 
 } // namespace basefs

@@ -196,22 +196,6 @@ inline int open(const char *path, int flags, mode_t mode = 0)
     return restartable([&] { return ::open(path, flags, mode); });
 }
 
-// A stream for reading, close-on-exec ("e") so that a process started
-// meanwhile inherits nothing. Not retried: stdio gives no way to tell an
-// interrupted open from another failure short of errno, and a regular file's
-// open is never interrupted.
-inline FILE *openStreamForReading(const char *path)
-{
-    return std::fopen(path, "re");
-}
-
-// Reads up to count bytes; a short count with the stream's error indicator
-// set is a read error (errno set), without it the end of the file.
-inline size_t readStream(FILE *stream, void *buffer, size_t count)
-{
-    return std::fread(buffer, 1, count, stream);
-}
-
 // ---- Moving bytes: retried, each can block and be interrupted ----------------
 
 inline ssize_t read(int fd, void *buffer, size_t count)

@@ -1,7 +1,7 @@
 // Where two files differ: the byte and line, or the file that ended first, as
 // cmp reports them, found in the comparison's own pass: the monitor asked as
 // often as nCompareByteByByte asks it, the same exceptions.
-#include "FileSystemCompare.h"
+#include "CompareReader.h"
 #include "JvmHarness.h"
 
 #include <sys/stat.h>
@@ -90,6 +90,7 @@ TEST_P(FileComparisonCaseTest, WhereAndMonitorCallsAsTheComparison)
 const std::string kTwoBlocks = Lines(2 * kBlock + 3);
 const size_t kInSecondBlock = kBlock + 5;
 const std::string kPrefix = Lines(kBlock) + "ab\n";
+const std::string kPastARead = Lines(basefs::kCompareReadSize + kBlock + 7);
 
 INSTANTIATE_TEST_SUITE_P(
     Contents, FileComparisonCaseTest,
@@ -106,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
                        std::array<long, 4>{0, static_cast<long>(kPrefix.size()), Newlines(kPrefix, kPrefix.size()),
                                            1}},
         DifferenceCase{"SecondEndsInsideALine", "a\nbc", "a\nb", std::array<long, 4>{1, 3, 1, 0}},
-        DifferenceCase{"FirstIsEmpty", "", "x", std::array<long, 4>{0, 0, 0, 0}}),
+        DifferenceCase{"FirstIsEmpty", "", "x", std::array<long, 4>{0, 0, 0, 0}},
+        DifferenceCase{"LastBytePastARead", kPastARead, WithByteChanged(kPastARead, kPastARead.size() - 1),
+                       std::array<long, 4>{-1, static_cast<long>(kPastARead.size()),
+                                           Newlines(kPastARead, kPastARead.size() - 1), 0}}),
     [](const ::testing::TestParamInfo<DifferenceCase> &info) { return info.param.name; });
 
 TEST_F(FileComparisonTest, CancelledOrFailingAsTheComparison)

@@ -1,8 +1,9 @@
 // Byte-by-byte comparison: block boundaries, lengths, the monitor asked after
 // every compared block, read errors (of a directory, and injected into each
-// read by standing in for fread) and a failed buffer allocation (injected by
+// read by standing in for read) and a failed buffer allocation (injected by
 // standing in for malloc).
 #include "CLibraryFaults.h"
+#include "CompareReader.h"
 #include "FileSystemCompare.h"
 #include "JvmHarness.h"
 
@@ -17,8 +18,9 @@ namespace {
 using namespace jvmtest;
 
 constexpr size_t kBlock = basefs::kCompareBlockSize;
-// The comparison allocates one buffer of a block per file.
-constexpr size_t kCompareBufferSize = kBlock;
+constexpr size_t kRead = basefs::kCompareReadSize;
+// The comparison allocates one buffer of a read per file, both at once.
+constexpr size_t kCompareBufferSize = 2 * kRead;
 
 std::string Pattern(size_t size)
 {
@@ -26,6 +28,12 @@ std::string Pattern(size_t size)
     for (size_t i = 0; i < size; ++i) {
         contents[i] = static_cast<char>(i * 7 + i / kBlock);
     }
+    return contents;
+}
+
+std::string WithByteChanged(std::string contents, size_t at)
+{
+    contents[at] ^= 1;
     return contents;
 }
 
@@ -83,7 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
         ContentCase{"LastByteDiffers", Pattern(2 * kBlock + 3), WithLastByteChanged(Pattern(2 * kBlock + 3)),
                     false, 3},
         ContentCase{"LastByteOfAFullBlockDiffers", Pattern(kBlock), WithLastByteChanged(Pattern(kBlock)), false,
-                    1}),
+                    1},
+        // Past one read: the monitor is still asked after every block.
+        ContentCase{"LastByteDiffersPastARead", Pattern(kRead + kBlock + 1),
+                    WithLastByteChanged(Pattern(kRead + kBlock + 1)), false, static_cast<int>(kRead / kBlock) + 2},
+        ContentCase{"SecondBlockDiffersInAFullRead", Pattern(kRead), WithByteChanged(Pattern(kRead), kBlock + 5), false,
+                    2},
+        ContentCase{"EqualOverTwoReads", Pattern(2 * kRead), Pattern(2 * kRead), true,
+                    static_cast<int>(2 * kRead / kBlock) + 1}),
     [](const ::testing::TestParamInfo<ContentCase> &info) { return info.param.name; });
 
 TEST_F(FileSystemCompareTest, FileWithItself)
@@ -131,44 +146,50 @@ TEST_F(FileSystemCompareTest, MissingFileInEitherPosition)
 
 TEST_F(FileSystemCompareTest, ReadErrorInEitherPosition)
 {
-    // A directory opens as a stream, and its first read fails with EISDIR,
-    // a number the error table has no description for. An injected error can
-    // fail any read: of two equal files of one full and one short block, the
-    // reads alternate between file 1 and file 2.
+    // A directory opens, and its first read fails with EISDIR, a number the
+    // error table has no description for. An injected error can fail any
+    // read: of two equal files of a read and a half, file 1's reads come
+    // first each time; the bytes read before an error are still compared.
     std::string directory = dir_ / "directory";
     ASSERT_EQ(0, mkdir(directory.c_str(), 0755));
     std::string empty = dir_.WriteFile("empty", "");
     std::string full = dir_.WriteFile("full", Pattern(kBlock));
-    const std::string contents = Pattern(kBlock + kBlock / 2);
+    const std::string contents = Pattern(kRead + kRead / 2);
     std::string one = dir_.WriteFile("one", contents);
     std::string two = dir_.WriteFile("two", contents);
     const int descriptors = OpenDescriptorCount();
+    constexpr int kBlocksPerRead = static_cast<int>(kRead / kBlock);
 
     struct Case {
         const char *name;
         const std::string &file1;
         const std::string &file2;
         int failingRead; // the read injected to fail (1-based), or 0
+        int reads;       // reads made in all
         const char *message;
         int monitorCalls; // blocks compared before the error
     } cases[] = {
-        {"file1 a directory", directory, full, 0, "Unknown [21]", 0},
-        {"file2 a directory, after a short block", empty, directory, 0, "Unknown [21]", 0},
-        {"file2 a directory, after a full block", full, directory, 0, "Unknown [21]", 0},
-        {"both the same directory", directory, directory, 0, "Unknown [21]", 0},
-        {"file 1, full block", one, two, 1, "An I/O error occurred [5]", 0},
-        {"file 2, full block", one, two, 2, "An I/O error occurred [5]", 0},
-        {"file 1, short block", one, two, 3, "An I/O error occurred [5]", 1},
-        {"file 2, short block", one, two, 4, "An I/O error occurred [5]", 1},
+        {"file1 a directory", directory, full, 0, 0, "Unknown [21]", 0},
+        {"file2 a directory, after a short block", empty, directory, 0, 0, "Unknown [21]", 0},
+        {"file2 a directory, after a full block", full, directory, 0, 0, "Unknown [21]", 0},
+        {"both the same directory", directory, directory, 0, 0, "Unknown [21]", 0},
+        {"file 1, first read", one, two, 1, 1, "An I/O error occurred [5]", 0},
+        {"file 2, first read", one, two, 2, 2, "An I/O error occurred [5]", 0},
+        {"file 1, second read", one, two, 3, 3, "An I/O error occurred [5]", kBlocksPerRead},
+        {"file 1, after the second read's bytes", one, two, 4, 6, "An I/O error occurred [5]",
+         kBlocksPerRead * 3 / 2},
+        {"file 2, second read", one, two, 5, 5, "An I/O error occurred [5]", kBlocksPerRead},
+        {"file 2, after the second read's bytes", one, two, 6, 6, "An I/O error occurred [5]",
+         kBlocksPerRead * 3 / 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         jobject monitor = NewScriptedMonitor();
         {
-            faults::FailCCall fault(faults::CFunction::kFread, c.failingRead, EIO);
+            faults::FailCCall fault(faults::CFunction::kRead, c.failingRead, EIO);
             EXPECT_FALSE(Compare(c.file1, c.file2, monitor));
             if (c.failingRead != 0) {
-                EXPECT_EQ(c.failingRead, fault.calls()); // nothing read after the error
+                EXPECT_EQ(c.reads, fault.calls());
             }
         }
         ExpectException("java.io.IOException", c.message);

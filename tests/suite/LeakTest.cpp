@@ -10,7 +10,7 @@
 
 #include "FileSystemCommon.h"
 #include "CopyTransfer.h"
-#include "FileSystemCompare.h"
+#include "CompareReader.h"
 #include "FileSystemListPath.h"
 #include "JniBridge.h"
 
@@ -38,8 +38,8 @@ constexpr jint kFrameCapacity = 64;
 constexpr jint kExtendedMask = INFO_ACCESSED | INFO_OWNER | INFO_GROUP;
 constexpr jint kTimesAndPermissions = INFO_MODIFIED | INFO_ACCESSED | INFO_ATTRIBUTES;
 constexpr jlong kMiB = 1024 * 1024;
-// The comparison allocates one buffer of a block per file.
-constexpr size_t kCompareBuffersSize = basefs::kCompareBlockSize;
+// The comparison allocates one buffer of a read per file, both at once.
+constexpr size_t kCompareBuffersSize = 2 * basefs::kCompareReadSize;
 // Beyond the units converted without allocating.
 constexpr size_t kLongPathUnits = basefs::JavaPath::kInlineUnits + 188;
 constexpr int kListedFiles = basefs::kListingInitialCapacity + 4; // past the first growth of the working array
@@ -294,9 +294,9 @@ TEST_F(LeakTest, InjectedFailures)
              natives::CopyFileCallback(J(big_), J(dir_ / "copy"), 0, NewScriptedMonitor());
          },
          kIOException},
-        {"nCompareByteByByte, fread fails on file 2",
+        {"nCompareByteByByte, read fails on file 2",
          [&] {
-             FailCCall fault(CFunction::kFread, 2, EIO);
+             FailCCall fault(CFunction::kRead, 2, EIO);
              natives::CompareByteByByte(J(one_), J(two_), nullptr);
          },
          kIOException, kCompareBuffersSize},
