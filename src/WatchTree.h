@@ -30,6 +30,9 @@ public:
     void clear() { size_ = 0; }
     bool append(const T *values, size_t count)
     {
+        if (count == 0) {
+            return true; // nothing to copy, and no array to copy it to yet
+        }
         if (!reserve(size_ + count)) {
             return false;
         }
