@@ -57,27 +57,47 @@ public final class WatchEvent {
         this.path = path;
     }
 
-    /** @return what happened */
+    /**
+     * What happened.
+     *
+     * @return the kind of change
+     */
     public Kind kind() {
         return kind;
     }
 
-    /** @return the path relative to the root; {@code ""} for the root */
+    /**
+     * Where it happened.
+     *
+     * @return the path relative to the root; {@code ""} for the root
+     */
     public String path() {
         return path;
     }
 
-    /** @return for a move, the number its two halves share; else 0 */
+    /**
+     * The number a move's two halves share.
+     *
+     * @return that number for a move reported with one; else 0
+     */
     public int cookie() {
         return cookie;
     }
 
-    /** @return whether the path is a directory */
+    /**
+     * Whether the path is a directory.
+     *
+     * @return true for a directory
+     */
     public boolean isDirectory() {
         return directory;
     }
 
-    /** @return whether changes below {@link #path()} may have gone unreported, so that it is to be rescanned */
+    /**
+     * Whether changes below {@link #path()} may have gone unreported.
+     *
+     * @return true when that subtree is to be rescanned
+     */
     public boolean needsRescan() {
         return kind.compareTo(Kind.OVERFLOW) >= 0;
     }
