@@ -26,8 +26,6 @@ constexpr const char *kReplacedMessage = "File was replaced while in use";
 constexpr jlong kUnknownIdentity = 0;
 // The permission and special bits chmod may set.
 constexpr mode_t kModeBits = 07777;
-// A name with the descriptor's number in /proc, which leads to the open file itself.
-constexpr size_t kProcFdPathSize = sizeof "/proc/self/fd/" + 3 * sizeof(int);
 
 // The identity the walk saw, and the type the name must still have.
 struct Expected {
@@ -109,9 +107,8 @@ int changeModeOfOpenPath(int pathFd, mode_t mode)
     if (errno != ENOSYS && errno != EINVAL && errno != EPERM) {
         return -1;
     }
-    char procPath[kProcFdPathSize];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", pathFd);
-    if (basefs::sys::chmod(procPath, mode) == 0) {
+    const basefs::ProcFdPath procPath(pathFd);
+    if (basefs::sys::chmod(procPath.get(), mode) == 0) {
         return 0;
     }
     // No /proc: nothing else changes the mode without following the name again.

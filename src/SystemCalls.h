@@ -35,6 +35,17 @@ auto restartable(Call call) -> decltype(call())
     return result;
 }
 
+// The name in /proc of the open file fd, which leads to that file whatever
+// happens to its names meanwhile.
+class ProcFdPath {
+public:
+    explicit ProcFdPath(int fd) { std::snprintf(path_, sizeof path_, "/proc/self/fd/%d", fd); }
+    const char *get() const { return path_; }
+
+private:
+    char path_[sizeof "/proc/self/fd/" + 3 * sizeof(int)];
+};
+
 } // namespace basefs
 
 // glibc 2.33 gave fstat64, lstat64 and fstatat64 new symbol versions, so a

@@ -12,8 +12,6 @@ namespace basefs {
 namespace {
 
 constexpr uint64_t kMask = FAN_CREATE | FAN_DELETE | FAN_MODIFY | FAN_ATTRIB | FAN_MOVED_FROM | FAN_MOVED_TO | FAN_ONDIR;
-constexpr size_t kReadSize = 64 * 1024;
-constexpr size_t kProcFdPathSize = sizeof "/proc/self/fd/" + 3 * sizeof(int);
 
 // Room for the largest handle the kernel gives.
 struct Handle {
@@ -52,10 +50,8 @@ const char *markFailure(int error)
 // The path /proc gives the open file fd, malloc'ed; null with errno set.
 char *pathOfDescriptor(int fd)
 {
-    char procPath[kProcFdPathSize];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
     char target[PATH_MAX + 1];
-    const ssize_t length = sys::readlink(procPath, target, PATH_MAX);
+    const ssize_t length = sys::readlink(ProcFdPath(fd).get(), target, PATH_MAX);
     if (length <= 0 || target[0] != '/') {
         errno = length < 0 ? errno : ENOENT;
         return nullptr;
@@ -72,28 +68,43 @@ bool sameHandle(const file_handle *a, const Growable<char> &b)
 
 } // namespace
 
-FanotifySource::~FanotifySource()
+FanotifySource::~FanotifySource() { release(); }
+
+void FanotifySource::release()
 {
     if (fd_ >= 0) {
         ::close(fd_);
+        fd_ = -1;
     }
     if (mountFd_ >= 0) {
         ::close(mountFd_);
+        mountFd_ = -1;
     }
     std::free(rootPath_);
+    rootPath_ = nullptr;
 }
 
 bool FanotifySource::open(int rootFd, const char **reason)
 {
+    *reason = mark(rootFd);
+    if (*reason != nullptr) {
+        release(); // the watcher watches each directory instead: it holds nothing of fanotify's
+        return false;
+    }
+    return true;
+}
+
+// Makes the mark and reads what events are matched against; null when done,
+// else why it could not be.
+const char *FanotifySource::mark(int rootFd)
+{
     fd_ = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_REPORT_DFID_NAME,
                         O_RDONLY | O_CLOEXEC | O_LARGEFILE);
     if (fd_ < 0) {
-        *reason = initFailure(errno);
-        return false;
+        return initFailure(errno);
     }
     if (fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kMask, rootFd, nullptr) != 0) {
-        *reason = markFailure(errno);
-        return false;
+        return markFailure(errno);
     }
     mountFd_ = sys::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     rootPath_ = pathOfDescriptor(rootFd);
@@ -103,12 +114,11 @@ bool FanotifySource::open(int rootFd, const char **reason)
     if (mountFd_ < 0 || rootPath_ == nullptr ||
         name_to_handle_at(rootFd, "..", &parent.header, &mountId, 0) != 0 ||
         !parentHandle_.append(reinterpret_cast<const char *>(&parent), sizeof(file_handle) + parent.header.handle_bytes)) {
-        *reason = "the root's path or its parent's handle cannot be read; each directory is watched instead";
-        return false;
+        return "the root's path or its parent's handle cannot be read; each directory is watched instead";
     }
     rootLength_ = std::strlen(rootPath_);
     rootName_ = std::strrchr(rootPath_, '/') + 1;
-    return true;
+    return nullptr;
 }
 
 // The path below the root of `name` in the directory `handle`; false when
@@ -200,11 +210,11 @@ void FanotifySource::handle(const char *event, size_t length, WatchEvents &event
 bool FanotifySource::readQueued(WatchEvents &events, bool &rootGone)
 {
     for (;;) {
-        if (!queued_.reserve(kReadSize)) {
+        if (!queued_.reserve(kWatchReadSize)) {
             events.add(kWatchOverflow | kWatchDirectoryFlag, 0, "", 0);
             return true;
         }
-        const ssize_t count = sys::read(fd_, queued_.data(), kReadSize);
+        const ssize_t count = sys::read(fd_, queued_.data(), kWatchReadSize);
         if (count < 0) {
             return errno == EAGAIN;
         }

@@ -24,6 +24,8 @@ public:
     bool readQueued(WatchEvents &events, bool &rootGone);
 
 private:
+    const char *mark(int rootFd);
+    void release();
     void handle(const char *event, size_t length, WatchEvents &events, bool &rootGone);
     bool pathBelowRoot(const void *handle, const char *name, Growable<char> &path, bool &isRootItself);
 

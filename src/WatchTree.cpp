@@ -19,7 +19,6 @@ namespace {
 // registered: the walk holds one descriptor and one frame per level.
 constexpr int kMaxDepth = 1024;
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-constexpr size_t kProcFdPathSize = sizeof "/proc/self/fd/" + 3 * sizeof(int);
 
 bool appendName(Growable<char> &path, const char *name)
 {
@@ -93,9 +92,7 @@ bool WatchTree::isLive(int wd) const { return entry(wd) != nullptr; }
 // from the root only where /proc is missing.
 int WatchTree::addWatch(int fd, const Growable<char> &path)
 {
-    char procPath[kProcFdPathSize];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    const int wd = inotify_add_watch(inotifyFd_, procPath, kMask);
+    const int wd = inotify_add_watch(inotifyFd_, ProcFdPath(fd).get(), kMask);
     if (wd >= 0 || errno != ENOENT || rootPath_ == nullptr) {
         return wd;
     }

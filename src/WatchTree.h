@@ -65,6 +65,9 @@ private:
     size_t capacity_ = 0;
 };
 
+// A watcher reads the kernel's queue this much at a time.
+inline constexpr size_t kWatchReadSize = 64 * 1024;
+
 // The kinds an event has in Java (WatchEvent.Kind's numbers), and the flag of
 // an event about a directory.
 enum WatchKind : int {

@@ -28,9 +28,6 @@ using basefs::Growable;
 using basefs::WatchEvents;
 using basefs::WatchTree;
 
-// One read takes whatever the kernel has queued, up to this much.
-constexpr size_t kReadSize = 64 * 1024;
-
 // A directory moved away from a watched one, until its arrival is handled.
 struct PendingMove {
     uint32_t cookie;
@@ -84,7 +81,7 @@ void handleSelf(Session &session, const inotify_event &event)
 {
     const int directoryFlag = basefs::kWatchDirectoryFlag;
     const bool isRoot = event.wd == session.tree.rootWatch();
-    if ((event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) != 0 && isRoot && !session.rootGone) {
+    if ((event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) != 0 && isRoot) {
         session.rootGone = true;
         session.events.add(basefs::kWatchRootGone | directoryFlag, 0, "", 0);
     }
@@ -98,7 +95,7 @@ void handleSelf(Session &session, const inotify_event &event)
     if ((event.mask & IN_IGNORED) != 0) {
         Growable<char> path;
         const bool known = session.tree.pathOf(event.wd, nullptr, path);
-        if (session.tree.forget(event.wd) && known && !session.rootGone) {
+        if (session.tree.forget(event.wd) && known) {
             session.events.add(basefs::kWatchUnwatched | directoryFlag, 0, path.data(), path.size());
         }
     }
@@ -194,12 +191,12 @@ bool readQueued(Session &session)
     session.queued.clear();
     session.arriving.clear();
     for (;;) {
-        if (!session.queued.reserve(session.queued.size() + kReadSize)) {
+        if (!session.queued.reserve(session.queued.size() + basefs::kWatchReadSize)) {
             session.events.add(basefs::kWatchOverflow | basefs::kWatchDirectoryFlag, 0, "", 0);
             break;
         }
         const ssize_t count =
-            basefs::sys::read(session.inotifyFd, session.queued.data() + session.queued.size(), kReadSize);
+            basefs::sys::read(session.inotifyFd, session.queued.data() + session.queued.size(), basefs::kWatchReadSize);
         if (count < 0) {
             if (errno != EAGAIN) {
                 return false;
