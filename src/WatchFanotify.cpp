@@ -162,7 +162,7 @@ void FanotifySource::handle(const char *event, size_t length, WatchEvents &event
         ::close(metadata.fd);
     }
     if ((metadata.mask & FAN_Q_OVERFLOW) != 0) {
-        events.add(kWatchOverflow | kWatchDirectoryFlag, 0, "", 0);
+        events.overflow();
         return;
     }
     for (size_t offset = metadata.metadata_len; offset + sizeof(fanotify_event_info_fid) <= length;) {
@@ -211,7 +211,7 @@ bool FanotifySource::readQueued(WatchEvents &events, bool &rootGone)
 {
     for (;;) {
         if (!queued_.reserve(kWatchReadSize)) {
-            events.add(kWatchOverflow | kWatchDirectoryFlag, 0, "", 0);
+            events.overflow();
             return true;
         }
         const ssize_t count = sys::read(fd_, queued_.data(), kWatchReadSize);

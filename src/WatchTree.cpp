@@ -200,7 +200,7 @@ void WatchTree::listAndDescend(int fd, int wd, Growable<char> &path, bool report
             isDirectory = sys::fstatat(sys::dirfd(dir.get()), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         if (!appendName(path, name) || !terminate(path)) {
-            events.add(kWatchOverflow, 0, "", 0);
+            events.overflow();
             path.resize(base);
             continue;
         }
@@ -265,7 +265,7 @@ void WatchTree::addDirectory(int wd, const char *name, WatchEvents &events)
 {
     Growable<char> path;
     if (!pathOf(wd, name, path)) {
-        events.add(kWatchOverflow, 0, "", 0);
+        events.overflow();
         return;
     }
     const int fd = openFromRoot(path.data());

@@ -96,6 +96,8 @@ public:
     };
 
     void add(int kind, uint32_t cookie, const char *path, size_t length);
+    // Anything may have changed below the root, which is to be rescanned.
+    void overflow() { add(kWatchOverflow | kWatchDirectoryFlag, 0, "", 0); }
     size_t count() const { return events_.size(); }
     const Event &at(size_t index) const { return events_[index]; }
     const char *pathOf(const Event &event) const { return paths_.data() + event.pathOffset; }

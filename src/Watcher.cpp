@@ -68,7 +68,7 @@ void addAt(Session &session, int kind, uint32_t cookie, int wd, const char *name
 {
     Growable<char> path;
     if (!session.tree.pathOf(wd, name, path)) {
-        session.events.add(basefs::kWatchOverflow, 0, "", 0);
+        session.events.overflow();
         return;
     }
     session.events.add(kind, cookie, path.data(), path.size());
@@ -141,7 +141,7 @@ bool isArriving(const Session &session, uint32_t cookie)
 void handle(Session &session, const inotify_event &event)
 {
     if ((event.mask & IN_Q_OVERFLOW) != 0) {
-        session.events.add(basefs::kWatchOverflow | basefs::kWatchDirectoryFlag, 0, "", 0);
+        session.events.overflow();
         return;
     }
     if (session.rootGone || !session.tree.isLive(event.wd)) {
@@ -192,7 +192,7 @@ bool readQueued(Session &session)
     session.arriving.clear();
     for (;;) {
         if (!session.queued.reserve(session.queued.size() + basefs::kWatchReadSize)) {
-            session.events.add(basefs::kWatchOverflow | basefs::kWatchDirectoryFlag, 0, "", 0);
+            session.events.overflow();
             break;
         }
         const ssize_t count =
@@ -353,7 +353,7 @@ JNIEXPORT jint JNICALL Java_com_quenvira_internal_io_Watcher_nPoll(JNIEnv *env, 
         return -1;
     }
     if (session.events.lost()) {
-        session.events.add(basefs::kWatchOverflow | basefs::kWatchDirectoryFlag, 0, "", 0);
+        session.events.overflow();
     }
     return handOver(env, session, info, paths);
 }
