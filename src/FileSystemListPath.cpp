@@ -1,5 +1,7 @@
 // Directory listing: the records of a whole directory in one native call.
 
+#include "EntryChunk.h"
+#include "ExaminerPool.h"
 #include "FileRecords.h"
 #include "FileSystemListPath.h"
 #include "JniBridge.h"
@@ -17,36 +19,8 @@
 namespace {
 
 constexpr jsize kInitialCapacity = basefs::kListingInitialCapacity;
-// The kernel refuses a path of this many bytes or more (ENAMETOOLONG).
-constexpr size_t kPathMax = PATH_MAX;
-
-// Examines the entries of one open directory relative to its descriptor, so
-// that each record describes the entry of this very directory whether or not
-// the caller's path ends with a separator, and the kernel does not walk the
-// whole path again for every entry.
-class EntryExaminer {
-public:
-    // prefixLength: the bytes of the directory's path with its separator, 0
-    // where entries are known by their names alone.
-    EntryExaminer(size_t prefixLength, int directoryFd) : prefixLength_(prefixLength), directoryFd_(directoryFd) {}
-
-    // The status of the entry `name` itself (a link is not followed); false
-    // when it cannot be examined.
-    bool examine(const char *name, size_t nameLength, struct stat *st) const
-    {
-        // The entry's full path (the directory, a separator, the name) is the
-        // name the caller would use for it; one the kernel would refuse is
-        // refused here too, although the short name alone could be examined.
-        if (prefixLength_ >= kPathMax || nameLength >= kPathMax - prefixLength_) {
-            return false;
-        }
-        return basefs::sys::fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
-    }
-
-private:
-    size_t prefixLength_; // the directory path with its separator
-    int directoryFd_;
-};
+using basefs::EntryChunk;
+using basefs::EntryExaminer;
 
 bool isDotOrDotDot(const char *name)
 {
@@ -87,6 +61,11 @@ struct Listing {
     jint entriesSinceCheck = 0;              // "." and ".." not counted
     bool stopRequested = false;
     int readError = 0;
+    // Entries read ahead and examined together, or null where each is
+    // examined as it is read; the helpers that examine them.
+    EntryChunk *chunk = nullptr;
+    unsigned helpers = 0;
+    size_t breakEven = 0;
 };
 
 enum class ListingEnd { Complete, ReadError, ExceptionPending };
@@ -245,14 +224,11 @@ bool keepIdentity(Listing &listing, const struct stat *st)
     return kept;
 }
 
-// Examines and lists one entry, then makes the cancel check. Returns false
-// with an exception pending.
-bool listEntry(Listing &listing, const dirent *entry)
+// Lists one entry whose status is `st` (null: it could not be examined),
+// then makes the cancel check. Returns false with an exception pending.
+bool listExamined(Listing &listing, const dirent *entry, size_t nameLength, const struct stat *st)
 {
     ++listing.entriesSinceCheck;
-    const size_t nameLength = std::strlen(entry->d_name);
-    struct stat status;
-    const struct stat *st = listing.examiner.examine(entry->d_name, nameLength, &status) ? &status : nullptr;
     if (!keepIdentity(listing, st)) {
         return false;
     }
@@ -261,11 +237,71 @@ bool listEntry(Listing &listing, const dirent *entry)
     return listed && checkCanceled(listing);
 }
 
+// Examines and lists one entry, then makes the cancel check. Returns false
+// with an exception pending.
+bool listEntry(Listing &listing, const dirent *entry)
+{
+    const size_t nameLength = std::strlen(entry->d_name);
+    struct stat status;
+    const bool examined = listing.examiner.examine(entry->d_name, nameLength, &status);
+    return listExamined(listing, entry, nameLength, examined ? &status : nullptr);
+}
+
+// Reads up to a chunk of entries; true when the directory's end, a read
+// error or a stop request ended the reading, with `end` set.
+bool readChunk(Listing &listing, ListingEnd &end)
+{
+    EntryChunk &chunk = *listing.chunk;
+    chunk.count = 0;
+    const size_t room = basefs::chunkRoom(listing.monitor != nullptr, listing.checkInterval, listing.entriesSinceCheck);
+    while (chunk.count < room) {
+        errno = 0;
+        const dirent *entry = basefs::sys::readdir(listing.dir);
+        if (entry == nullptr) {
+            listing.readError = errno;
+            end = listing.readError == 0 ? ListingEnd::Complete : ListingEnd::ReadError;
+            return true;
+        }
+        if (listing.stopRequested) {
+            end = ListingEnd::Complete;
+            return true;
+        }
+        if (!isDotOrDotDot(entry->d_name)) {
+            chunk.add(entry);
+        }
+    }
+    return false;
+}
+
+// readEntries with the entries read ahead a chunk at a time and examined
+// together; the records, their order and the checks stay those of serial.
+ListingEnd readEntriesInChunks(Listing &listing)
+{
+    EntryChunk &chunk = *listing.chunk;
+    for (;;) {
+        ListingEnd end = ListingEnd::Complete;
+        const bool ended = readChunk(listing, end);
+        chunk.examineAll(listing.examiner, listing.helpers, listing.breakEven);
+        for (size_t i = 0; i < chunk.count; ++i) {
+            const struct stat *st = chunk.examined[i] ? &chunk.status[i] : nullptr;
+            if (!listExamined(listing, &chunk.entries[i], chunk.nameLengths[i], st)) {
+                return ListingEnd::ExceptionPending;
+            }
+        }
+        if (ended) {
+            return end;
+        }
+    }
+}
+
 // Reads the directory to its end, or until the monitor asks to stop (the
 // stop takes effect at the next read) or an exception is pending. A read
 // error leaves its number in readError.
 ListingEnd readEntries(Listing &listing)
 {
+    if (listing.chunk != nullptr) {
+        return readEntriesInChunks(listing);
+    }
     for (;;) {
         // readdir leaves errno alone at the end of the directory.
         errno = 0;
@@ -357,6 +393,15 @@ jobjectArray listOpenDirectory(JNIEnv *env, DIR *dir, size_t prefixLength, jint 
                     .batch = batch ? &*batch : nullptr,
                     .javaBatch = LocalRef<jbyteArray>(env, nullptr),
                     .identities = identities};
+    // Where helpers would examine the entries, they are read ahead in chunks;
+    // without room for a chunk the listing goes serially.
+    const unsigned helpers = examinersFor(sys::dirfd(dir));
+    basefs::ChunkHolder chunk(helpers > 0 ? static_cast<EntryChunk *>(std::malloc(sizeof(EntryChunk))) : nullptr);
+    if (chunk.get() != nullptr) {
+        listing.chunk = chunk.get();
+        listing.helpers = helpers;
+        listing.breakEven = examinersBreakEven(sys::dirfd(dir));
+    }
     ListingEnd end = readEntries(listing);
     if (end == ListingEnd::Complete && !flushBatch(listing, true)) {
         end = ListingEnd::ExceptionPending;

@@ -1,0 +1,91 @@
+// Entries read ahead from a directory and examined together, on helper
+// threads where that pays, before their records are made in order.
+#ifndef BASEFS_ENTRY_CHUNK_H
+#define BASEFS_ENTRY_CHUNK_H
+
+#include "SystemCalls.h"
+
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace basefs {
+
+// Examines the entries of one open directory relative to its descriptor, so
+// that each record describes the entry of this very directory whether or not
+// the caller's path ends with a separator, and the kernel does not walk the
+// whole path again for every entry. Safe to use from several threads.
+class EntryExaminer {
+public:
+    // prefixLength: the bytes of the directory's path with its separator, 0
+    // where entries are known by their names alone.
+    EntryExaminer(size_t prefixLength, int directoryFd) : prefixLength_(prefixLength), directoryFd_(directoryFd) {}
+
+    // The status of the entry `name` itself (a link is not followed); false
+    // when it cannot be examined.
+    bool examine(const char *name, size_t nameLength, struct stat *st) const
+    {
+        // The entry's full path (the directory, a separator, the name) is the
+        // name the caller would use for it; one the kernel would refuse is
+        // refused here too, although the short name alone could be examined.
+        if (prefixLength_ >= PATH_MAX || nameLength >= PATH_MAX - prefixLength_) {
+            return false;
+        }
+        return sys::fstatat(directoryFd_, name, st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+private:
+    size_t prefixLength_; // the directory path with its separator
+    int directoryFd_;
+};
+
+// Up to kCapacity entries copied out of readdir's buffer (which the next
+// read overwrites), with each one's status once examined.
+struct EntryChunk {
+    static constexpr size_t kCapacity = 256;
+    dirent entries[kCapacity];
+    size_t nameLengths[kCapacity];
+    struct stat status[kCapacity];
+    bool examined[kCapacity];
+    size_t count;
+
+    // Copies `entry` in; the caller keeps count below kCapacity.
+    void add(const dirent *entry);
+    // Examines every entry, by `helpers` threads besides the caller when the
+    // chunk holds at least breakEven entries, else on the calling thread.
+    void examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven);
+};
+
+// Owns a chunk allocated with malloc.
+class ChunkHolder {
+public:
+    explicit ChunkHolder(EntryChunk *chunk) : chunk_(chunk) {}
+    ChunkHolder(const ChunkHolder &) = delete;
+    ChunkHolder &operator=(const ChunkHolder &) = delete;
+    ~ChunkHolder() { std::free(chunk_); }
+    EntryChunk *get() const { return chunk_; }
+
+private:
+    EntryChunk *chunk_;
+};
+
+// How many entries the next chunk may hold: no more than reach the next
+// cancel check, so the monitor is asked after the same entries as serially.
+inline size_t chunkRoom(bool monitored, int checkInterval, int entriesSinceCheck)
+{
+    if (!monitored) {
+        return EntryChunk::kCapacity;
+    }
+    const int left = checkInterval - entriesSinceCheck;
+    if (left < 1) {
+        return 1;
+    }
+    return static_cast<size_t>(left) < EntryChunk::kCapacity ? static_cast<size_t>(left) : EntryChunk::kCapacity;
+}
+
+} // namespace basefs
+
+#endif // BASEFS_ENTRY_CHUNK_H

@@ -1,0 +1,248 @@
+// A small pool of helper threads, created on first need and bounded, that
+// examine entries for listings. No helper ever calls into the JVM.
+
+#include "ExaminerPool.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <new>
+#include <cstdlib>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/vfs.h>
+
+// glibc 2.34 moved the thread functions into libc under new versions; the
+// library binds the old ones so that it loads on older systems too.
+#if defined(__x86_64__)
+__asm__(".symver pthread_create,pthread_create@GLIBC_2.2.5");
+__asm__(".symver pthread_detach,pthread_detach@GLIBC_2.2.5");
+#elif defined(__aarch64__)
+__asm__(".symver pthread_create,pthread_create@GLIBC_2.17");
+__asm__(".symver pthread_detach,pthread_detach@GLIBC_2.17");
+#endif
+
+namespace {
+
+// One batch being worked on: pieces are claimed by index, the last one done
+// wakes the caller.
+struct Job {
+    const basefs::ExaminerWork *work;
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> done{0};
+    unsigned helpersInside = 0; // helpers still holding the job (under the lock)
+    Job *following = nullptr; // the queue of waiting jobs
+};
+
+struct Pool {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t workReady = PTHREAD_COND_INITIALIZER;
+    pthread_cond_t jobDone = PTHREAD_COND_INITIALIZER;
+    Job *queue = nullptr;
+    unsigned threads = 0;
+    bool forkHandlerSet = false;
+};
+
+Pool g_pool;
+
+// Claims and runs pieces of `job` until none is left; true when this call
+// finished the last piece.
+bool workOn(Job &job)
+{
+    const size_t count = job.work->count;
+    bool finishedLast = false;
+    for (;;) {
+        const size_t index = job.next.fetch_add(1, std::memory_order_relaxed);
+        if (index >= count) {
+            return finishedLast;
+        }
+        job.work->run(job.work->context, index);
+        finishedLast = job.done.fetch_add(1, std::memory_order_acq_rel) + 1 == count;
+    }
+}
+
+// Takes the job at the head of the queue off it once all its pieces are claimed.
+void dropClaimedHead()
+{
+    Job *head = g_pool.queue;
+    if (head != nullptr && head->next.load(std::memory_order_relaxed) >= head->work->count) {
+        g_pool.queue = head->following;
+    }
+}
+
+void *helperMain(void *)
+{
+    pthread_mutex_lock(&g_pool.lock);
+    for (;;) {
+        dropClaimedHead();
+        Job *job = g_pool.queue;
+        if (job == nullptr) {
+            pthread_cond_wait(&g_pool.workReady, &g_pool.lock);
+            continue;
+        }
+        // The job stays alive while a helper is inside: its caller waits for none.
+        ++job->helpersInside;
+        pthread_mutex_unlock(&g_pool.lock);
+        workOn(*job);
+        pthread_mutex_lock(&g_pool.lock);
+        --job->helpersInside;
+        pthread_cond_broadcast(&g_pool.jobDone);
+    }
+    return nullptr;
+}
+
+// A child after fork has none of the parent's helpers: it starts afresh.
+void resetInChild()
+{
+    new (&g_pool) Pool();
+    g_pool.forkHandlerSet = true;
+}
+
+// Starts helpers until there are `wanted`, with every signal blocked so that
+// none is delivered to a helper. Called with the lock held.
+void startHelpers(unsigned wanted)
+{
+    if (!g_pool.forkHandlerSet) {
+        g_pool.forkHandlerSet = pthread_atfork(nullptr, nullptr, resetInChild) == 0;
+        if (!g_pool.forkHandlerSet) {
+            return;
+        }
+    }
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    // sigprocmask sets the calling thread's mask; a new thread inherits it.
+    if (sigprocmask(SIG_SETMASK, &all, &previous) != 0) {
+        return;
+    }
+    while (g_pool.threads < wanted) {
+        pthread_t thread;
+        if (pthread_create(&thread, nullptr, helperMain, nullptr) != 0) {
+            break;
+        }
+        pthread_detach(thread);
+        ++g_pool.threads;
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+constexpr unsigned kNotForced = ~0u;
+constexpr unsigned kNotRead = ~0u - 1;
+// Read once; a race reads the same value twice. No function-local static:
+// its guard would need the C++ runtime.
+std::atomic<unsigned> g_forced{kNotRead};
+
+unsigned readForcedExaminers()
+{
+    const char *value = std::getenv("BASEFS_LIST_EXAMINERS");
+    if (value == nullptr || *value == '\0') {
+        return kNotForced;
+    }
+    const unsigned long n = std::strtoul(value, nullptr, 10);
+    return n > basefs::kMaxExaminers ? basefs::kMaxExaminers : static_cast<unsigned>(n);
+}
+
+unsigned forcedExaminers()
+{
+    unsigned forced = g_forced.load(std::memory_order_relaxed);
+    if (forced == kNotRead) {
+        forced = readForcedExaminers();
+        g_forced.store(forced, std::memory_order_relaxed);
+    }
+    return forced;
+}
+
+bool isRemoteOrFuse(long type)
+{
+    switch (static_cast<unsigned long>(type) & 0xffffffffUL) {
+    case 0x6969UL:     // NFS
+    case 0x517BUL:     // SMB
+    case 0xFE534D42UL: // SMB2
+    case 0xFF534D42UL: // CIFS
+    case 0x65735546UL: // FUSE (sshfs and the like)
+    case 0x00C36400UL: // Ceph
+    case 0x01021997UL: // 9p
+    case 0x5346414FUL: // AFS
+    case 0x19830326UL: // FhGFS/BeeGFS
+    case 0x0BD00BD0UL: // Lustre
+    case 0x47504653UL: // GPFS
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool onRemoteFileSystem(int directoryFd)
+{
+    struct statfs fs;
+    return fstatfs(directoryFd, &fs) == 0 && isRemoteOrFuse(fs.f_type);
+}
+
+} // namespace
+
+namespace basefs {
+
+void runOnExaminers(const ExaminerWork &work, unsigned helpers)
+{
+    if (helpers > kMaxExaminers) {
+        helpers = kMaxExaminers;
+    }
+    Job job;
+    job.work = &work;
+    pthread_mutex_lock(&g_pool.lock);
+    startHelpers(helpers);
+    const bool shared = g_pool.threads > 0;
+    if (shared) {
+        Job **tail = &g_pool.queue;
+        while (*tail != nullptr) {
+            tail = &(*tail)->following;
+        }
+        *tail = &job;
+        pthread_cond_broadcast(&g_pool.workReady);
+    }
+    pthread_mutex_unlock(&g_pool.lock);
+    workOn(job);
+    if (!shared) {
+        return;
+    }
+    pthread_mutex_lock(&g_pool.lock);
+    while (job.done.load(std::memory_order_acquire) < work.count || job.helpersInside > 0) {
+        pthread_cond_wait(&g_pool.jobDone, &g_pool.lock);
+    }
+    // Every piece is claimed, so the job is off the queue or at its head.
+    Job **link = &g_pool.queue;
+    while (*link != nullptr && *link != &job) {
+        link = &(*link)->following;
+    }
+    if (*link == &job) {
+        *link = job.following;
+    }
+    pthread_mutex_unlock(&g_pool.lock);
+}
+
+unsigned examinersFor(int directoryFd)
+{
+    const unsigned forced = forcedExaminers();
+    if (forced != kNotForced) {
+        return forced;
+    }
+    if (onRemoteFileSystem(directoryFd)) {
+        return kMaxExaminers;
+    }
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) {
+        return 0;
+    }
+    const int count = CPU_COUNT(&cpus);
+    return count > 1 ? static_cast<unsigned>(count - 1) : 0;
+}
+
+size_t examinersBreakEven(int directoryFd)
+{
+    if (forcedExaminers() != kNotForced || onRemoteFileSystem(directoryFd)) {
+        return 2;
+    }
+    return kLocalBreakEven;
+}
+
+} // namespace basefs

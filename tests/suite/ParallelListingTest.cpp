@@ -1,0 +1,78 @@
+// Listings whose entries are examined by helper threads: the records and
+// their order are those of the directory's own order, entry by entry, around
+// the break-even where helpers start and well past one chunk. The listing's
+// other suites run again with helpers forced (basefs_listing_parallel_tests).
+#include "EntryPointFixture.h"
+#include "JvmHarness.h"
+
+#include "ExaminerPool.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace jvmtest;
+
+class ParallelListingTest : public JvmTest, public ::testing::WithParamInterface<int> {
+protected:
+    // Files whose sizes differ (i % 7 bytes), so a record placed at another
+    // entry's index shows.
+    void CreateSizedFiles(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const std::string path = dir_.path() + "/f" + std::to_string(i);
+            const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            ASSERT_LE(0, fd) << path;
+            ASSERT_EQ(0, ftruncate(fd, i % 7));
+            close(fd);
+        }
+    }
+
+    // The names in the order readdir gives them, "." and ".." left out.
+    std::vector<std::string> DirectoryOrder()
+    {
+        std::vector<std::string> names;
+        DIR *dir = opendir(dir_.path().c_str());
+        EXPECT_NE(nullptr, dir);
+        while (const dirent *entry = dir != nullptr ? readdir(dir) : nullptr) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        if (dir != nullptr) {
+            closedir(dir);
+        }
+        return names;
+    }
+
+    TempDir dir_;
+};
+
+TEST_P(ParallelListingTest, RecordsInTheDirectoryOrderEachWithItsOwnStatus)
+{
+    const int count = GetParam();
+    CreateSizedFiles(count);
+    jobjectArray array = natives::ListFileInfos(JStr(dir_.path().c_str()), 0, nullptr, 0);
+    ASSERT_FALSE(TakeException().has_value());
+    ASSERT_NE(nullptr, array);
+    const std::vector<std::string> order = DirectoryOrder();
+    ASSERT_EQ(static_cast<jsize>(order.size()), env()->GetArrayLength(array));
+    for (jsize i = 0; i < env()->GetArrayLength(array); ++i) {
+        jobject info = env()->GetObjectArrayElement(array, i);
+        const Record record = ReadRecord(info);
+        env()->DeleteLocalRef(info);
+        ASSERT_EQ(order[static_cast<size_t>(i)], record.name) << "at " << i;
+        const int number = std::stoi(record.name.substr(1));
+        ASSERT_EQ(number % 7, record.size) << record.name;
+    }
+}
+
+constexpr int kBreakEven = static_cast<int>(basefs::kLocalBreakEven);
+INSTANTIATE_TEST_SUITE_P(AroundTheBreakEvenAndManyChunks, ParallelListingTest,
+                         ::testing::Values(0, 1, kBreakEven - 1, kBreakEven, kBreakEven + 1, 257, 20000));
+
+} // namespace
