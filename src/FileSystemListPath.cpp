@@ -299,10 +299,13 @@ ListingEnd readEntriesInChunks(Listing &listing)
 // error leaves its number in readError.
 ListingEnd readEntries(Listing &listing)
 {
-    if (listing.chunk != nullptr) {
-        return readEntriesInChunks(listing);
-    }
+    // The first entries go serially: a small directory is listed exactly as
+    // without helpers, and only a larger one reads ahead.
+    size_t listed = 0;
     for (;;) {
+        if (listing.chunk != nullptr && listed >= listing.breakEven) {
+            return readEntriesInChunks(listing);
+        }
         // readdir leaves errno alone at the end of the directory.
         errno = 0;
         const dirent *entry = basefs::sys::readdir(listing.dir);
@@ -319,6 +322,7 @@ ListingEnd readEntries(Listing &listing)
         if (!listEntry(listing, entry)) {
             return ListingEnd::ExceptionPending;
         }
+        ++listed;
     }
 }
 
