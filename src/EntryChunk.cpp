@@ -36,17 +36,18 @@ void EntryChunk::add(const dirent *entry)
     ++count;
 }
 
-void EntryChunk::examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven)
+unsigned EntryChunk::examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven)
 {
     ChunkWork context{&examiner, this};
     if (helpers == 0 || count < breakEven) {
         for (size_t i = 0; i < count; ++i) {
             examineOne(&context, i);
         }
-        return;
+        return 0;
     }
     const ExaminerWork work{examineOne, &context, count};
     runOnExaminers(work, helpers);
+    return helpers;
 }
 
 } // namespace basefs

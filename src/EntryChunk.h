@@ -56,7 +56,8 @@ struct EntryChunk {
     void add(const dirent *entry);
     // Examines every entry, by `helpers` threads besides the caller when the
     // chunk holds at least breakEven entries, else on the calling thread.
-    void examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven);
+    // Returns the helpers it asked for (0: the caller alone).
+    unsigned examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven);
 };
 
 // Owns a chunk allocated with malloc.

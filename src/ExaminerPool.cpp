@@ -11,15 +11,18 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/vfs.h>
+#include <time.h>
 
 // glibc 2.34 moved the thread functions into libc under new versions; the
 // library binds the old ones so that it loads on older systems too.
 #if defined(__x86_64__)
 __asm__(".symver pthread_create,pthread_create@GLIBC_2.2.5");
 __asm__(".symver pthread_detach,pthread_detach@GLIBC_2.2.5");
+__asm__(".symver pthread_attr_setstacksize,pthread_attr_setstacksize@GLIBC_2.2.5");
 #elif defined(__aarch64__)
 __asm__(".symver pthread_create,pthread_create@GLIBC_2.17");
 __asm__(".symver pthread_detach,pthread_detach@GLIBC_2.17");
+__asm__(".symver pthread_attr_setstacksize,pthread_attr_setstacksize@GLIBC_2.17");
 #endif
 
 namespace {
@@ -34,12 +37,18 @@ struct Job {
     Job *following = nullptr; // the queue of waiting jobs
 };
 
+// A helper's stack: it only makes system calls; the default would reserve 8 MiB each.
+constexpr size_t kHelperStackBytes = 256 * 1024;
+// A helper without work for this long ends; the next listing that needs one starts it again.
+constexpr long kDefaultIdleMillis = 10000;
+
 struct Pool {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     pthread_cond_t workReady = PTHREAD_COND_INITIALIZER;
     pthread_cond_t jobDone = PTHREAD_COND_INITIALIZER;
     Job *queue = nullptr;
     unsigned threads = 0;
+    long idleMillis = kDefaultIdleMillis;
     bool forkHandlerSet = false;
 };
 
@@ -70,6 +79,32 @@ void dropClaimedHead()
     }
 }
 
+// The moment `millis` from now, as pthread_cond_timedwait takes it.
+struct timespec after(long millis)
+{
+    struct timespec at;
+    clock_gettime(CLOCK_REALTIME, &at);
+    at.tv_sec += millis / 1000;
+    at.tv_nsec += (millis % 1000) * 1000000L;
+    if (at.tv_nsec >= 1000000000L) {
+        at.tv_sec += 1;
+        at.tv_nsec -= 1000000000L;
+    }
+    return at;
+}
+
+// Waits for work with the lock held; false once the helper has been idle for
+// the pool's idle time and should end.
+bool awaitWork()
+{
+    const struct timespec deadline = after(g_pool.idleMillis);
+    int result = 0;
+    while (g_pool.queue == nullptr && result != ETIMEDOUT) {
+        result = pthread_cond_timedwait(&g_pool.workReady, &g_pool.lock, &deadline);
+    }
+    return g_pool.queue != nullptr;
+}
+
 void *helperMain(void *)
 {
     pthread_mutex_lock(&g_pool.lock);
@@ -77,7 +112,9 @@ void *helperMain(void *)
         dropClaimedHead();
         Job *job = g_pool.queue;
         if (job == nullptr) {
-            pthread_cond_wait(&g_pool.workReady, &g_pool.lock);
+            if (!awaitWork()) {
+                break;
+            }
             continue;
         }
         // The job stays alive while a helper is inside: its caller waits for none.
@@ -88,6 +125,8 @@ void *helperMain(void *)
         --job->helpersInside;
         pthread_cond_broadcast(&g_pool.jobDone);
     }
+    --g_pool.threads;
+    pthread_mutex_unlock(&g_pool.lock);
     return nullptr;
 }
 
@@ -115,13 +154,21 @@ void startHelpers(unsigned wanted)
     if (sigprocmask(SIG_SETMASK, &all, &previous) != 0) {
         return;
     }
+    pthread_attr_t attributes;
+    const bool sized = pthread_attr_init(&attributes) == 0;
+    if (sized) {
+        pthread_attr_setstacksize(&attributes, kHelperStackBytes);
+    }
     while (g_pool.threads < wanted) {
         pthread_t thread;
-        if (pthread_create(&thread, nullptr, helperMain, nullptr) != 0) {
+        if (pthread_create(&thread, sized ? &attributes : nullptr, helperMain, nullptr) != 0) {
             break;
         }
         pthread_detach(thread);
         ++g_pool.threads;
+    }
+    if (sized) {
+        pthread_attr_destroy(&attributes);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
@@ -220,29 +267,53 @@ void runOnExaminers(const ExaminerWork &work, unsigned helpers)
     pthread_mutex_unlock(&g_pool.lock);
 }
 
-unsigned examinersFor(int directoryFd)
+ExaminerPolicy examinerPolicyFor(int directoryFd)
 {
     const unsigned forced = forcedExaminers();
     if (forced != kNotForced) {
-        return forced;
+        return {forced, forced, 2};
     }
     if (onRemoteFileSystem(directoryFd)) {
-        return kMaxExaminers;
+        return {kMaxExaminers, kMaxExaminers, 2};
     }
+    unsigned cached = 0;
     cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) {
-        return 0;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1) {
+        cached = static_cast<unsigned>(CPU_COUNT(&cpus) - 1);
     }
-    const int count = CPU_COUNT(&cpus);
-    return count > 1 ? static_cast<unsigned>(count - 1) : 0;
+    return {cached < kDiskExaminers ? cached : kDiskExaminers, kDiskExaminers, kLocalBreakEven};
 }
 
-size_t examinersBreakEven(int directoryFd)
+unsigned ExaminerPolicy::helpersAfter(long nanos, size_t examined, unsigned participants) const
 {
-    if (forcedExaminers() != kNotForced || onRemoteFileSystem(directoryFd)) {
-        return 2;
+    if (examined == 0) {
+        return cached;
     }
-    return kLocalBreakEven;
+    const long perExamination = nanos / static_cast<long>(examined) * static_cast<long>(participants);
+    return perExamination > kSlowExaminationNanos ? waiting : cached;
+}
+
+long monotonicNanos()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000L + now.tv_nsec;
+}
+
+unsigned examinerThreads()
+{
+    pthread_mutex_lock(&g_pool.lock);
+    const unsigned threads = g_pool.threads;
+    pthread_mutex_unlock(&g_pool.lock);
+    return threads;
+}
+
+void setExaminerIdleMillis(long millis)
+{
+    pthread_mutex_lock(&g_pool.lock);
+    g_pool.idleMillis = millis;
+    pthread_cond_broadcast(&g_pool.workReady);
+    pthread_mutex_unlock(&g_pool.lock);
 }
 
 } // namespace basefs

@@ -15,27 +15,53 @@ struct ExaminerWork {
     size_t count;
 };
 
-// The most helpers one directory's entries are examined by.
-inline constexpr unsigned kMaxExaminers = 16;
+// The most helpers one directory's entries are examined by: on a network or
+// FUSE file system each examination waits on a server, so 32 are in flight
+// with the caller.
+inline constexpr unsigned kMaxExaminers = 31;
 
-// The fewest entries of a chunk handed to helpers on a local file system:
-// below it the thread hand-over costs more than the calls it spreads.
+// Helpers for a local directory whose examinations wait on the disk (a cold
+// cache): more than the CPUs, since each mostly waits.
+inline constexpr unsigned kDiskExaminers = 7;
+
+// The entries of a local directory listed serially before any is handed to
+// helpers: below it the hand-over costs more than the calls it spreads.
 inline constexpr size_t kLocalBreakEven = 64;
+
+// An examination taking longer than this on average waits on the disk.
+inline constexpr long kSlowExaminationNanos = 5000;
 
 // Runs every piece of `work` with up to `helpers` pool threads besides the
 // caller, returning once all are done, so no helper touches the work after.
 // Where no thread could be started the caller does the whole work itself.
 void runOnExaminers(const ExaminerWork &work, unsigned helpers);
 
-// How many helpers examine the entries of the open directory `directoryFd`:
-// many for network and FUSE file systems, where each request waits on a
-// server; up to the CPUs the process may use on local ones; 0 for none.
-// BASEFS_LIST_EXAMINERS=N forces N (tests use it to run the parallel path).
-unsigned examinersFor(int directoryFd);
+// How a directory's entries are examined.
+struct ExaminerPolicy {
+    unsigned cached;  // helpers while examinations are quick (the CPUs are the limit)
+    unsigned waiting; // helpers while they wait on a disk or a server
+    size_t breakEven; // entries listed serially before helpers start
 
-// The fewest entries of a chunk worth handing to helpers on a local file
-// system; a network one gains from any count.
-size_t examinersBreakEven(int directoryFd);
+    // The helpers for the next entries: `waiting` once an examination took
+    // long on average (`nanos` for `examined` entries by `participants`
+    // threads at once), else `cached`.
+    unsigned helpersAfter(long nanos, size_t examined, unsigned participants) const;
+};
+
+// The monotonic clock in nanoseconds, for timing examinations.
+long monotonicNanos();
+
+// The policy for the open directory `directoryFd`, from its file system
+// (fstatfs): many helpers from the start on network and FUSE file systems; on
+// local ones up to the CPUs the process may use, more where examinations turn
+// out slow. BASEFS_LIST_EXAMINERS=N forces N helpers from the second entry
+// (tests use it to run the parallel path everywhere).
+ExaminerPolicy examinerPolicyFor(int directoryFd);
+
+// Helpers alive in the pool now, and how long one waits for work before it
+// ends (tests).
+unsigned examinerThreads();
+void setExaminerIdleMillis(long millis);
 
 } // namespace basefs
 

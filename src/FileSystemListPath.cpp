@@ -62,10 +62,11 @@ struct Listing {
     bool stopRequested = false;
     int readError = 0;
     // Entries read ahead and examined together, or null where each is
-    // examined as it is read; the helpers that examine them.
+    // examined as it is read; how many helpers examine them, and how long
+    // the examinations took so far.
     EntryChunk *chunk = nullptr;
+    basefs::ExaminerPolicy policy{};
     unsigned helpers = 0;
-    size_t breakEven = 0;
 };
 
 enum class ListingEnd { Complete, ReadError, ExceptionPending };
@@ -281,7 +282,9 @@ ListingEnd readEntriesInChunks(Listing &listing)
     for (;;) {
         ListingEnd end = ListingEnd::Complete;
         const bool ended = readChunk(listing, end);
-        chunk.examineAll(listing.examiner, listing.helpers, listing.breakEven);
+        const long start = basefs::monotonicNanos();
+        const unsigned helpers = chunk.examineAll(listing.examiner, listing.helpers, listing.policy.breakEven);
+        listing.helpers = listing.policy.helpersAfter(basefs::monotonicNanos() - start, chunk.count, helpers + 1);
         for (size_t i = 0; i < chunk.count; ++i) {
             const struct stat *st = chunk.examined[i] ? &chunk.status[i] : nullptr;
             if (!listExamined(listing, &chunk.entries[i], chunk.nameLengths[i], st)) {
@@ -300,10 +303,13 @@ ListingEnd readEntriesInChunks(Listing &listing)
 ListingEnd readEntries(Listing &listing)
 {
     // The first entries go serially: a small directory is listed exactly as
-    // without helpers, and only a larger one reads ahead.
+    // without helpers, and only a larger one reads ahead, with as many
+    // helpers as the time these took calls for.
     size_t listed = 0;
+    const long start = basefs::monotonicNanos();
     for (;;) {
-        if (listing.chunk != nullptr && listed >= listing.breakEven) {
+        if (listing.chunk != nullptr && listed >= listing.policy.breakEven) {
+            listing.helpers = listing.policy.helpersAfter(basefs::monotonicNanos() - start, listed, 1);
             return readEntriesInChunks(listing);
         }
         // readdir leaves errno alone at the end of the directory.
@@ -399,12 +405,11 @@ jobjectArray listOpenDirectory(JNIEnv *env, DIR *dir, size_t prefixLength, jint 
                     .identities = identities};
     // Where helpers would examine the entries, they are read ahead in chunks;
     // without room for a chunk the listing goes serially.
-    const unsigned helpers = examinersFor(sys::dirfd(dir));
-    basefs::ChunkHolder chunk(helpers > 0 ? static_cast<EntryChunk *>(std::malloc(sizeof(EntryChunk))) : nullptr);
+    const basefs::ExaminerPolicy policy = examinerPolicyFor(sys::dirfd(dir));
+    basefs::ChunkHolder chunk(policy.waiting > 0 ? static_cast<EntryChunk *>(std::malloc(sizeof(EntryChunk))) : nullptr);
     if (chunk.get() != nullptr) {
         listing.chunk = chunk.get();
-        listing.helpers = helpers;
-        listing.breakEven = examinersBreakEven(sys::dirfd(dir));
+        listing.policy = policy;
     }
     ListingEnd end = readEntries(listing);
     if (end == ListingEnd::Complete && !flushBatch(listing, true)) {

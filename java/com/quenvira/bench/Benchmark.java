@@ -20,13 +20,19 @@ import java.nio.file.WatchService;
  * </pre>
  *
  * {@code --only} runs the scenarios whose title contains TEXT ("list", "metadata", "step by step", "copy",
- * "compare", "reflink", "watch"). The "step by step" scenarios put rows between the library and its C floor that
+ * "compare", "reflink", "watch", "FUSE", "cold"). The "step by step" scenarios put rows between the library and its C floor that
  * each add one JNI step, so that the differences between rows tell what each step costs.
+ * The slow scenario mounts a FUSE passthrough that adds a fixed latency to every request (built where
+ * libfuse3 is installed); the cold one drops the kernel's caches before every run (root).
  * The reflink scenario mounts an XFS image made with {@code mkfs.xfs -m reflink=1} through a loop
  * device, which needs root; where that is refused it says so and is left out.
  */
 public final class Benchmark {
     private static final int STEPS_MIN_ENTRIES = 10_000;
+    private static final int SLOW_ENTRIES_QUICK = 1_000;
+    private static final int SLOW_ENTRIES = 5_000;
+    private static final int COLD_ENTRIES_QUICK = 10_000;
+    private static final int COLD_ENTRIES = 30_000;
     private static final int QUICK_WARMUPS = 1;
     private static final int QUICK_ROUNDS = 5;
     private static final int WARMUPS = 2;
@@ -95,6 +101,15 @@ public final class Benchmark {
             if (entries >= STEPS_MIN_ENTRIES && wanted(ListingScenarios.stepsTitle(entries))) {
                 measurement.measure(listings.listingSteps(entries));
             }
+        }
+        LatencyScenarios latency = new LatencyScenarios(listings, root, measurement);
+        int slowEntries = quick ? SLOW_ENTRIES_QUICK : SLOW_ENTRIES;
+        if (wanted(LatencyScenarios.slowTitle(slowEntries))) {
+            latency.slow(slowEntries);
+        }
+        int coldEntries = quick ? COLD_ENTRIES_QUICK : COLD_ENTRIES;
+        if (wanted(LatencyScenarios.coldTitle(coldEntries))) {
+            latency.cold(coldEntries);
         }
         MetadataScenarios metadata = new MetadataScenarios(root);
         if (wanted(MetadataScenarios.TITLE)) {

@@ -60,7 +60,7 @@ final class ListingScenarios {
     }
 
     /** A directory of {@code entries} empty files, made once for the scenarios that list it. */
-    private Path entriesDirectory(int entries) throws IOException {
+    Path entriesDirectory(int entries) throws IOException {
         Path dir = root.resolve("dir-" + entries);
         if (!Files.isDirectory(dir)) {
             Files.createDirectory(dir);
@@ -71,7 +71,7 @@ final class ListingScenarios {
         return dir;
     }
 
-    private static long jdkListWithAttributes(Path dir) throws IOException {
+    static long jdkListWithAttributes(Path dir) throws IOException {
         long count = 0;
         try (DirectoryStream<Path> stream = Files.newDirectoryStream(dir)) {
             for (Path entry : stream) {
