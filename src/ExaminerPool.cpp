@@ -79,27 +79,27 @@ void dropClaimedHead()
     }
 }
 
-// The moment `millis` from now, as pthread_cond_timedwait takes it.
-struct timespec after(long millis)
+// The moment `millis` after `from`, as pthread_cond_timedwait takes it.
+struct timespec after(struct timespec from, long millis)
 {
-    struct timespec at;
-    clock_gettime(CLOCK_REALTIME, &at);
-    at.tv_sec += millis / 1000;
-    at.tv_nsec += (millis % 1000) * 1000000L;
-    if (at.tv_nsec >= 1000000000L) {
-        at.tv_sec += 1;
-        at.tv_nsec -= 1000000000L;
+    from.tv_sec += millis / 1000;
+    from.tv_nsec += (millis % 1000) * 1000000L;
+    if (from.tv_nsec >= 1000000000L) {
+        from.tv_sec += 1;
+        from.tv_nsec -= 1000000000L;
     }
-    return at;
+    return from;
 }
 
 // Waits for work with the lock held; false once the helper has been idle for
-// the pool's idle time and should end.
+// the pool's idle time (read again at every wake-up) and should end.
 bool awaitWork()
 {
-    const struct timespec deadline = after(g_pool.idleMillis);
+    struct timespec since;
+    clock_gettime(CLOCK_REALTIME, &since);
     int result = 0;
     while (g_pool.queue == nullptr && result != ETIMEDOUT) {
+        const struct timespec deadline = after(since, g_pool.idleMillis);
         result = pthread_cond_timedwait(&g_pool.workReady, &g_pool.lock, &deadline);
     }
     return g_pool.queue != nullptr;
