@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/vfs.h>
 #include <time.h>
 
@@ -107,6 +108,8 @@ bool awaitWork()
 
 void *helperMain(void *)
 {
+    // Named, so that a thread dump or top tells the library's threads apart.
+    prctl(PR_SET_NAME, "basefs-examiner", 0, 0, 0);
     pthread_mutex_lock(&g_pool.lock);
     for (;;) {
         dropClaimedHead();
