@@ -155,6 +155,11 @@ test_root() {
     check "$name: apt installs the packages" run_in "$merged" \
         "apt-get install -y --no-install-recommends /tmp/basefs/libbasefs-jni_*.deb /tmp/basefs/libbasefs-java_*.deb"
     check "$name: basefs ls -l /etc" contains ls ' passwd$' "$(run_in "$merged" 'basefs ls -l /etc' 2>&1 || true)"
+    # Entries examined by helper threads (forced from the second entry): the
+    # thread functions bind to the versions this root's C library has.
+    check "$name: basefs ls of 300 entries with helper threads" contains many '^300$' "$(run_in "$merged" \
+        'mkdir /tmp/many && cd /tmp/many && i=0 && while [ $i -lt 300 ]; do : > f$i; i=$((i+1)); done &&
+         BASEFS_LIST_EXAMINERS=4 basefs ls /tmp/many | wc -l' 2>&1 || true)"
 
     # No temp copy is possible (the directory for it does not exist, and basefs.jar
     # carries no library): the jars of /usr/share/java load the packaged library.
