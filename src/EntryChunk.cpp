@@ -3,21 +3,16 @@
 #include "EntryChunk.h"
 #include "ExaminerPool.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
 
-struct ChunkWork {
-    const basefs::EntryExaminer *examiner;
-    basefs::EntryChunk *chunk;
-};
-
 // One entry's examination; runs on a helper, so touches nothing but its slot.
 void examineOne(void *context, size_t index)
 {
-    auto *work = static_cast<ChunkWork *>(context);
-    basefs::EntryChunk &chunk = *work->chunk;
-    chunk.examined[index] = work->examiner->examine(chunk.entries[index].d_name, chunk.nameLengths[index],
+    basefs::EntryChunk &chunk = *static_cast<basefs::EntryChunk *>(context);
+    chunk.examined[index] = chunk.examiner->examine(chunk.entries[index].d_name, chunk.nameLengths[index],
                                                     &chunk.status[index]);
 }
 
@@ -36,17 +31,34 @@ void EntryChunk::add(const dirent *entry)
     ++count;
 }
 
-unsigned EntryChunk::examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven)
+ChunkRead readChunk(DIR *dir, EntryChunk &chunk, size_t room)
 {
-    ChunkWork context{&examiner, this};
+    chunk.count = 0;
+    while (chunk.count < room) {
+        // readdir leaves errno alone at the end of the directory.
+        errno = 0;
+        const dirent *entry = sys::readdir(dir);
+        if (entry == nullptr) {
+            return ChunkRead{true, errno};
+        }
+        if (!isDotOrDotDot(entry->d_name)) {
+            chunk.add(entry);
+        }
+    }
+    return ChunkRead{};
+}
+
+unsigned EntryChunk::startExamining(const EntryExaminer &entryExaminer, unsigned helpers, size_t breakEven,
+                                    ExaminerJob &job)
+{
+    examiner = &entryExaminer;
     if (helpers == 0 || count < breakEven) {
         for (size_t i = 0; i < count; ++i) {
-            examineOne(&context, i);
+            examineOne(this, i);
         }
         return 0;
     }
-    const ExaminerWork work{examineOne, &context, count};
-    runOnExaminers(work, helpers);
+    job.start(ExaminerWork{examineOne, this, count}, helpers);
     return helpers;
 }
 

@@ -3,6 +3,7 @@
 #ifndef BASEFS_ENTRY_CHUNK_H
 #define BASEFS_ENTRY_CHUNK_H
 
+#include "ExaminerPool.h"
 #include "SystemCalls.h"
 
 #include <climits>
@@ -13,6 +14,11 @@
 #include <sys/stat.h>
 
 namespace basefs {
+
+inline bool isDotOrDotDot(const char *name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
 // Examines the entries of one open directory relative to its descriptor, so
 // that each record describes the entry of this very directory whether or not
@@ -51,16 +57,37 @@ struct EntryChunk {
     struct stat status[kCapacity];
     bool examined[kCapacity];
     size_t count;
+    const EntryExaminer *examiner; // while being examined
 
     // Copies `entry` in; the caller keeps count below kCapacity.
     void add(const dirent *entry);
-    // Examines every entry, by `helpers` threads besides the caller when the
-    // chunk holds at least breakEven entries, else on the calling thread.
-    // Returns the helpers it asked for (0: the caller alone).
-    unsigned examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven);
+    // Starts examining every entry: by up to `helpers` threads as `job`
+    // (whose finish() completes it) when the chunk holds at least breakEven
+    // entries, else on the calling thread before it returns. Returns the
+    // helpers asked for (0: the caller alone).
+    unsigned startExamining(const EntryExaminer &examiner, unsigned helpers, size_t breakEven, ExaminerJob &job);
+    // Examines every entry, as above, and returns once all are.
+    unsigned examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven)
+    {
+        ExaminerJob job;
+        const unsigned asked = startExamining(examiner, helpers, breakEven, job);
+        job.finish();
+        return asked;
+    }
 };
 
-// Owns a chunk allocated with malloc.
+// What reading a chunk came to.
+struct ChunkRead {
+    bool ended = false; // the directory's end, or a read error
+    int error = 0;      // readdir's error number; 0 at the end
+};
+
+// Reads entries of `dir` into `chunk`, "." and ".." left out, until it holds
+// `room` or the directory ends.
+ChunkRead readChunk(DIR *dir, EntryChunk &chunk, size_t room);
+
+// Owns the two chunks of a listing (one read while the other is examined),
+// allocated together with malloc.
 class ChunkHolder {
 public:
     explicit ChunkHolder(EntryChunk *chunk) : chunk_(chunk) {}

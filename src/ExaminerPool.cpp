@@ -28,16 +28,6 @@ __asm__(".symver pthread_attr_setstacksize,pthread_attr_setstacksize@GLIBC_2.17"
 
 namespace {
 
-// One batch being worked on: pieces are claimed by index, the last one done
-// wakes the caller.
-struct Job {
-    const basefs::ExaminerWork *work;
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> done{0};
-    unsigned helpersInside = 0; // helpers still holding the job (under the lock)
-    Job *following = nullptr; // the queue of waiting jobs
-};
-
 // A helper's stack: it only makes system calls; the default would reserve 8 MiB each.
 constexpr size_t kHelperStackBytes = 256 * 1024;
 // A helper without work for this long ends; the next listing that needs one starts it again.
@@ -47,7 +37,7 @@ struct Pool {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     pthread_cond_t workReady = PTHREAD_COND_INITIALIZER;
     pthread_cond_t jobDone = PTHREAD_COND_INITIALIZER;
-    Job *queue = nullptr;
+    basefs::ExaminerJob *queue = nullptr;
     unsigned threads = 0;
     long idleMillis = kDefaultIdleMillis;
     bool forkHandlerSet = false;
@@ -55,29 +45,53 @@ struct Pool {
 
 Pool g_pool;
 
-// Claims and runs pieces of `job` until none is left; true when this call
-// finished the last piece.
-bool workOn(Job &job)
+// Claims and runs pieces of `job` until none is left.
+void workOn(basefs::ExaminerJob::Shared &job)
 {
-    const size_t count = job.work->count;
-    bool finishedLast = false;
+    const size_t count = job.work.count;
     for (;;) {
         const size_t index = job.next.fetch_add(1, std::memory_order_relaxed);
         if (index >= count) {
-            return finishedLast;
+            return;
         }
-        job.work->run(job.work->context, index);
-        finishedLast = job.done.fetch_add(1, std::memory_order_acq_rel) + 1 == count;
+        job.work.run(job.work.context, index);
+        job.done.fetch_add(1, std::memory_order_acq_rel);
     }
 }
 
-// Takes the job at the head of the queue off it once all its pieces are claimed.
-void dropClaimedHead()
+bool allClaimed(const basefs::ExaminerJob::Shared &job)
 {
-    Job *head = g_pool.queue;
-    if (head != nullptr && head->next.load(std::memory_order_relaxed) >= head->work->count) {
-        g_pool.queue = head->following;
+    return job.next.load(std::memory_order_relaxed) >= job.work.count;
+}
+
+// Takes `job` off the queue. Called with the lock held.
+void unqueue(basefs::ExaminerJob *job)
+{
+    basefs::ExaminerJob **link = &g_pool.queue;
+    while (*link != nullptr && *link != job) {
+        link = &(*link)->shared.following;
     }
+    if (*link == job) {
+        *link = job->shared.following;
+    }
+    job->shared.queued = false;
+}
+
+// The first queued job with pieces left and room for one more helper; jobs
+// with every piece claimed leave the queue. Called with the lock held.
+basefs::ExaminerJob *jobWithRoom()
+{
+    basefs::ExaminerJob *job = g_pool.queue;
+    while (job != nullptr) {
+        basefs::ExaminerJob *following = job->shared.following;
+        if (allClaimed(job->shared)) {
+            unqueue(job);
+        } else if (job->shared.helpersInside < job->shared.helpers) {
+            return job;
+        }
+        job = following;
+    }
+    return nullptr;
 }
 
 // The moment `millis` after `from`, as pthread_cond_timedwait takes it.
@@ -99,11 +113,11 @@ bool awaitWork()
     struct timespec since;
     clock_gettime(CLOCK_REALTIME, &since);
     int result = 0;
-    while (g_pool.queue == nullptr && result != ETIMEDOUT) {
+    while (jobWithRoom() == nullptr && result != ETIMEDOUT) {
         const struct timespec deadline = after(since, g_pool.idleMillis);
         result = pthread_cond_timedwait(&g_pool.workReady, &g_pool.lock, &deadline);
     }
-    return g_pool.queue != nullptr;
+    return jobWithRoom() != nullptr;
 }
 
 void *helperMain(void *)
@@ -112,8 +126,7 @@ void *helperMain(void *)
     prctl(PR_SET_NAME, "basefs-examiner", 0, 0, 0);
     pthread_mutex_lock(&g_pool.lock);
     for (;;) {
-        dropClaimedHead();
-        Job *job = g_pool.queue;
+        basefs::ExaminerJob *job = jobWithRoom();
         if (job == nullptr) {
             if (!awaitWork()) {
                 break;
@@ -121,11 +134,12 @@ void *helperMain(void *)
             continue;
         }
         // The job stays alive while a helper is inside: its caller waits for none.
-        ++job->helpersInside;
+        basefs::ExaminerJob::Shared &shared = job->shared;
+        ++shared.helpersInside;
         pthread_mutex_unlock(&g_pool.lock);
-        workOn(*job);
+        workOn(shared);
         pthread_mutex_lock(&g_pool.lock);
-        --job->helpersInside;
+        --shared.helpersInside;
         pthread_cond_broadcast(&g_pool.jobDone);
     }
     --g_pool.threads;
@@ -232,42 +246,77 @@ bool onRemoteFileSystem(int directoryFd)
 
 namespace basefs {
 
-void runOnExaminers(const ExaminerWork &work, unsigned helpers)
+void ExaminerJob::start(const ExaminerWork &work, unsigned helpers)
 {
-    if (helpers > kMaxExaminers) {
-        helpers = kMaxExaminers;
-    }
-    Job job;
-    job.work = &work;
-    pthread_mutex_lock(&g_pool.lock);
-    startHelpers(helpers);
-    const bool shared = g_pool.threads > 0;
-    if (shared) {
-        Job **tail = &g_pool.queue;
-        while (*tail != nullptr) {
-            tail = &(*tail)->following;
-        }
-        *tail = &job;
-        pthread_cond_broadcast(&g_pool.workReady);
-    }
-    pthread_mutex_unlock(&g_pool.lock);
-    workOn(job);
-    if (!shared) {
+    shared.work = work;
+    shared.next.store(0, std::memory_order_relaxed);
+    shared.done.store(0, std::memory_order_relaxed);
+    shared.helpers = helpers < kMaxExaminers ? helpers : kMaxExaminers;
+    started_ = true;
+    if (shared.helpers == 0 || work.count < 2) {
         return;
     }
     pthread_mutex_lock(&g_pool.lock);
-    while (job.done.load(std::memory_order_acquire) < work.count || job.helpersInside > 0) {
-        pthread_cond_wait(&g_pool.jobDone, &g_pool.lock);
-    }
-    // Every piece is claimed, so the job is off the queue or at its head.
-    Job **link = &g_pool.queue;
-    while (*link != nullptr && *link != &job) {
-        link = &(*link)->following;
-    }
-    if (*link == &job) {
-        *link = job.following;
+    startHelpers(shared.helpers);
+    if (g_pool.threads > 0) {
+        ExaminerJob **tail = &g_pool.queue;
+        while (*tail != nullptr) {
+            tail = &(*tail)->shared.following;
+        }
+        shared.following = nullptr;
+        shared.queued = true;
+        *tail = this;
+        // One wake-up per helper the job takes, not the whole pool.
+        for (unsigned i = 0; i < shared.helpers && i < g_pool.threads; ++i) {
+            pthread_cond_signal(&g_pool.workReady);
+        }
     }
     pthread_mutex_unlock(&g_pool.lock);
+}
+
+void ExaminerJob::finish()
+{
+    if (!started_) {
+        return;
+    }
+    workOn(shared);
+    awaitHelpers();
+}
+
+void ExaminerJob::abandon()
+{
+    if (!started_) {
+        return;
+    }
+    // Every piece not yet claimed is claimed here and counts as done unrun.
+    const size_t count = shared.work.count;
+    const size_t claimed = shared.next.exchange(count, std::memory_order_relaxed);
+    if (claimed < count) {
+        shared.done.fetch_add(count - claimed, std::memory_order_acq_rel);
+    }
+    awaitHelpers();
+}
+
+// Waits until every piece is done and no helper holds the job, and takes it
+// off the queue: from then on no helper can reach it.
+void ExaminerJob::awaitHelpers()
+{
+    started_ = false;
+    pthread_mutex_lock(&g_pool.lock);
+    while (shared.done.load(std::memory_order_acquire) < shared.work.count || shared.helpersInside > 0) {
+        pthread_cond_wait(&g_pool.jobDone, &g_pool.lock);
+    }
+    if (shared.queued) {
+        unqueue(this);
+    }
+    pthread_mutex_unlock(&g_pool.lock);
+}
+
+void runOnExaminers(const ExaminerWork &work, unsigned helpers)
+{
+    ExaminerJob job;
+    job.start(work, helpers);
+    job.finish();
 }
 
 ExaminerPolicy examinerPolicyFor(int directoryFd)

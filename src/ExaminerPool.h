@@ -3,6 +3,7 @@
 #ifndef BASEFS_EXAMINER_POOL_H
 #define BASEFS_EXAMINER_POOL_H
 
+#include <atomic>
 #include <cstddef>
 
 namespace basefs {
@@ -22,7 +23,7 @@ inline constexpr unsigned kMaxExaminers = 31;
 
 // Helpers for a local directory whose examinations wait on the disk (a cold
 // cache): more than the CPUs, since each mostly waits.
-inline constexpr unsigned kDiskExaminers = 7;
+inline constexpr unsigned kDiskExaminers = 15;
 
 // The entries of a local directory listed serially before any is handed to
 // helpers: below it the hand-over costs more than the calls it spreads.
@@ -31,9 +32,43 @@ inline constexpr size_t kLocalBreakEven = 64;
 // An examination taking longer than this on average waits on the disk.
 inline constexpr long kSlowExaminationNanos = 5000;
 
+// One batch handed to the pool. Once started it must be finished or
+// abandoned before its work's context goes away; the destructor abandons.
+class ExaminerJob {
+public:
+    ExaminerJob() = default;
+    ExaminerJob(const ExaminerJob &) = delete;
+    ExaminerJob &operator=(const ExaminerJob &) = delete;
+    ~ExaminerJob() { abandon(); }
+
+    // Queues `work` for up to `helpers` pool threads at once, starting them
+    // where there are fewer. Where none can be started the pieces wait for finish().
+    void start(const ExaminerWork &work, unsigned helpers);
+    // Runs the pieces no helper has claimed on the calling thread, then waits
+    // for those the helpers run: every piece has run when it returns.
+    void finish();
+    // Runs no more pieces and waits for those the helpers are running.
+    void abandon();
+
+    // The pool's view of the job: claimed by index; the rest under the pool's lock.
+    struct Shared {
+        ExaminerWork work{};
+        std::atomic<size_t> next{0};
+        std::atomic<size_t> done{0};
+        unsigned helpers = 0;       // the most helpers inside at once
+        unsigned helpersInside = 0;
+        bool queued = false;
+        ExaminerJob *following = nullptr;
+    };
+    Shared shared;
+
+private:
+    void awaitHelpers();
+    bool started_ = false;
+};
+
 // Runs every piece of `work` with up to `helpers` pool threads besides the
-// caller, returning once all are done, so no helper touches the work after.
-// Where no thread could be started the caller does the whole work itself.
+// caller, returning once all are done.
 void runOnExaminers(const ExaminerWork &work, unsigned helpers);
 
 // How a directory's entries are examined.

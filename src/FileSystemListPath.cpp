@@ -5,6 +5,7 @@
 #include "FileRecords.h"
 #include "FileSystemListPath.h"
 #include "JniBridge.h"
+#include "ListingState.h"
 #include "SystemCalls.h"
 
 #include "com_quenvira_internal_io_BaseFileSystem.h"
@@ -21,11 +22,8 @@ namespace {
 constexpr jsize kInitialCapacity = basefs::kListingInitialCapacity;
 using basefs::EntryChunk;
 using basefs::EntryExaminer;
-
-bool isDotOrDotDot(const char *name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
+using basefs::Listing;
+using basefs::ListingEnd;
 
 // The record of one entry made through JNI from its status, or the fallback
 // record when it could not be examined (st null). Returns null only with an
@@ -37,39 +35,6 @@ jobject entryRecord(JNIEnv *env, const dirent *entry, const struct stat *st, jst
     }
     return basefs::newFallbackFileInfo(env, name, entry->d_type);
 }
-
-// Per-call state of one listing.
-struct Listing {
-    JNIEnv *env;
-    DIR *dir;
-    const EntryExaminer &examiner;
-    jint infoMask;
-    jobject monitor;                         // or null
-    jint checkInterval;
-    // Whether a record can be refused by the array: only a FileInfoEx, and only
-    // where the host's FileInfoEx is not a FileInfo. Every index stored is
-    // below the capacity, so otherwise a store cannot fail.
-    bool storeMayFail;
-    basefs::LocalRef<jobjectArray> &records; // the working array
-    // Records waiting to be made in compiled Java, or null where they are made
-    // one at a time through JNI; the Java array they are handed over in.
-    basefs::RecordBatch *batch;
-    basefs::LocalRef<jbyteArray> javaBatch;
-    basefs::EntryIdentities *identities;     // or null where the caller needs none
-    jsize capacity = kInitialCapacity;
-    jsize count = 0;                         // records in the working array
-    jint entriesSinceCheck = 0;              // "." and ".." not counted
-    bool stopRequested = false;
-    int readError = 0;
-    // Entries read ahead and examined together, or null where each is
-    // examined as it is read; how many helpers examine them, and how long
-    // the examinations took so far.
-    EntryChunk *chunk = nullptr;
-    basefs::ExaminerPolicy policy{};
-    unsigned helpers = 0;
-};
-
-enum class ListingEnd { Complete, ReadError, ExceptionPending };
 
 // Empties a working array that is about to be dropped, so that G1 does not
 // keep its records alive until the array itself, often humongous, is freed
@@ -225,113 +190,6 @@ bool keepIdentity(Listing &listing, const struct stat *st)
     return kept;
 }
 
-// Lists one entry whose status is `st` (null: it could not be examined),
-// then makes the cancel check. Returns false with an exception pending.
-bool listExamined(Listing &listing, const dirent *entry, size_t nameLength, const struct stat *st)
-{
-    ++listing.entriesSinceCheck;
-    if (!keepIdentity(listing, st)) {
-        return false;
-    }
-    const bool listed = listing.batch != nullptr ? listEntryInBatch(listing, entry, nameLength, st)
-                                                 : listEntryThroughJni(listing, entry, nameLength, st);
-    return listed && checkCanceled(listing);
-}
-
-// Examines and lists one entry, then makes the cancel check. Returns false
-// with an exception pending.
-bool listEntry(Listing &listing, const dirent *entry)
-{
-    const size_t nameLength = std::strlen(entry->d_name);
-    struct stat status;
-    const bool examined = listing.examiner.examine(entry->d_name, nameLength, &status);
-    return listExamined(listing, entry, nameLength, examined ? &status : nullptr);
-}
-
-// Reads up to a chunk of entries; true when the directory's end, a read
-// error or a stop request ended the reading, with `end` set.
-bool readChunk(Listing &listing, ListingEnd &end)
-{
-    EntryChunk &chunk = *listing.chunk;
-    chunk.count = 0;
-    const size_t room = basefs::chunkRoom(listing.monitor != nullptr, listing.checkInterval, listing.entriesSinceCheck);
-    while (chunk.count < room) {
-        errno = 0;
-        const dirent *entry = basefs::sys::readdir(listing.dir);
-        if (entry == nullptr) {
-            listing.readError = errno;
-            end = listing.readError == 0 ? ListingEnd::Complete : ListingEnd::ReadError;
-            return true;
-        }
-        if (listing.stopRequested) {
-            end = ListingEnd::Complete;
-            return true;
-        }
-        if (!isDotOrDotDot(entry->d_name)) {
-            chunk.add(entry);
-        }
-    }
-    return false;
-}
-
-// readEntries with the entries read ahead a chunk at a time and examined
-// together; the records, their order and the checks stay those of serial.
-ListingEnd readEntriesInChunks(Listing &listing)
-{
-    EntryChunk &chunk = *listing.chunk;
-    for (;;) {
-        ListingEnd end = ListingEnd::Complete;
-        const bool ended = readChunk(listing, end);
-        const long start = basefs::monotonicNanos();
-        const unsigned helpers = chunk.examineAll(listing.examiner, listing.helpers, listing.policy.breakEven);
-        listing.helpers = listing.policy.helpersAfter(basefs::monotonicNanos() - start, chunk.count, helpers + 1);
-        for (size_t i = 0; i < chunk.count; ++i) {
-            const struct stat *st = chunk.examined[i] ? &chunk.status[i] : nullptr;
-            if (!listExamined(listing, &chunk.entries[i], chunk.nameLengths[i], st)) {
-                return ListingEnd::ExceptionPending;
-            }
-        }
-        if (ended) {
-            return end;
-        }
-    }
-}
-
-// Reads the directory to its end, or until the monitor asks to stop (the
-// stop takes effect at the next read) or an exception is pending. A read
-// error leaves its number in readError.
-ListingEnd readEntries(Listing &listing)
-{
-    // The first entries go serially: a small directory is listed exactly as
-    // without helpers, and only a larger one reads ahead, with as many
-    // helpers as the time these took calls for.
-    size_t listed = 0;
-    const long start = basefs::monotonicNanos();
-    for (;;) {
-        if (listing.chunk != nullptr && listed >= listing.policy.breakEven) {
-            listing.helpers = listing.policy.helpersAfter(basefs::monotonicNanos() - start, listed, 1);
-            return readEntriesInChunks(listing);
-        }
-        // readdir leaves errno alone at the end of the directory.
-        errno = 0;
-        const dirent *entry = basefs::sys::readdir(listing.dir);
-        if (entry == nullptr) {
-            listing.readError = errno;
-            return listing.readError == 0 ? ListingEnd::Complete : ListingEnd::ReadError;
-        }
-        if (listing.stopRequested) {
-            return ListingEnd::Complete;
-        }
-        if (isDotOrDotDot(entry->d_name)) {
-            continue;
-        }
-        if (!listEntry(listing, entry)) {
-            return ListingEnd::ExceptionPending;
-        }
-        ++listed;
-    }
-}
-
 // An array of exactly the records stored, made in this call. Returns null
 // with an exception pending.
 jobjectArray exactRecords(JNIEnv *env, basefs::LocalRef<jobjectArray> &records, jsize capacity, jsize count)
@@ -355,6 +213,19 @@ jobjectArray exactRecords(JNIEnv *env, basefs::LocalRef<jobjectArray> &records, 
 } // namespace
 
 namespace basefs {
+
+// Lists one entry whose status is `st` (null: it could not be examined),
+// then makes the cancel check. Returns false with an exception pending.
+bool listExamined(Listing &listing, const dirent *entry, size_t nameLength, const struct stat *st)
+{
+    ++listing.entriesSinceCheck;
+    if (!keepIdentity(listing, st)) {
+        return false;
+    }
+    const bool listed = listing.batch != nullptr ? listEntryInBatch(listing, entry, nameLength, st)
+                                                 : listEntryThroughJni(listing, entry, nameLength, st);
+    return listed && checkCanceled(listing);
+}
 
 bool EntryIdentities::add(jlong device, jlong inode)
 {
@@ -406,9 +277,10 @@ jobjectArray listOpenDirectory(JNIEnv *env, DIR *dir, size_t prefixLength, jint 
     // Where helpers would examine the entries, they are read ahead in chunks;
     // without room for a chunk the listing goes serially.
     const basefs::ExaminerPolicy policy = examinerPolicyFor(sys::dirfd(dir));
-    basefs::ChunkHolder chunk(policy.waiting > 0 ? static_cast<EntryChunk *>(std::malloc(sizeof(EntryChunk))) : nullptr);
-    if (chunk.get() != nullptr) {
-        listing.chunk = chunk.get();
+    basefs::ChunkHolder chunks(policy.waiting > 0 ? static_cast<EntryChunk *>(std::malloc(2 * sizeof(EntryChunk)))
+                                                  : nullptr);
+    if (chunks.get() != nullptr) {
+        listing.chunks = chunks.get();
         listing.policy = policy;
     }
     ListingEnd end = readEntries(listing);

@@ -102,6 +102,33 @@ TEST(ExaminerPoolTest, CallersOnManyThreadsShareThePool)
     EXPECT_EQ(0, failures.load());
 }
 
+// One caller with two jobs in flight finishes them in either order; an
+// abandoned job runs no piece after abandon() returns.
+TEST(ExaminerPoolTest, JobsInFlightTogetherAndAbandoned)
+{
+    CountingJob first(300);
+    CountingJob second(300);
+    first.pause = second.pause = true;
+    basefs::ExaminerJob one;
+    basefs::ExaminerJob two;
+    one.start(basefs::ExaminerWork{CountingJob::run, &first, first.runs.size()}, 4);
+    two.start(basefs::ExaminerWork{CountingJob::run, &second, second.runs.size()}, 4);
+    two.finish();
+    one.abandon();
+    for (const auto &count : second.runs) {
+        ASSERT_EQ(1, count.load());
+    }
+    std::vector<int> seen;
+    for (const auto &count : first.runs) {
+        ASSERT_LE(count.load(), 1);
+        seen.push_back(count.load());
+    }
+    usleep(20000);
+    for (size_t i = 0; i < first.runs.size(); ++i) {
+        EXPECT_EQ(seen[i], first.runs[i].load()) << "piece " << i << " ran after abandon()";
+    }
+}
+
 TEST(ExaminerPoolTest, IdleHelpersEndAndAreStartedAgain)
 {
     basefs::setExaminerIdleMillis(20);
