@@ -85,6 +85,71 @@ public final class RecordMakers {
         }
     }
 
+    /** A maker whose factory of single records is missing. */
+    public static final class NoFactory {
+        static final int LAYOUT_VERSION = 1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+    }
+
+    /** A maker that sees record classes of the host's names that are not the host's. */
+    public static final class OtherRecordClasses {
+        static final int LAYOUT_VERSION = 1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static com.quenvira.io.FileInfo record(String name, int attributes, long size, long modified) {
+            return null;
+        }
+
+        static com.quenvira.io.FileInfoEx extendedRecord(String name, int attributes, long size, long modified,
+                long accessed, int owner, int group) {
+            return null;
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+
+        static boolean makesRecordsOf(Class<?> info, Class<?> infoEx) {
+            return false;
+        }
+    }
+
+    /** Factories of single records that make nothing; counts their calls. */
+    public static final class FactoryMakesNothing {
+        static int calls;
+
+        static com.quenvira.io.FileInfo record(String name, int attributes, long size, long modified) {
+            calls++;
+            return null;
+        }
+
+        static com.quenvira.io.FileInfoEx extendedRecord(String name, int attributes, long size, long modified,
+                long accessed, int owner, int group) {
+            calls++;
+            return null;
+        }
+    }
+
+    /** Factories of single records whose records cannot be made. */
+    public static final class FactoryThrows {
+        static com.quenvira.io.FileInfo record(String name, int attributes, long size, long modified) {
+            throw new IllegalStateException("record failed");
+        }
+
+        static com.quenvira.io.FileInfoEx extendedRecord(String name, int attributes, long size, long modified,
+                long accessed, int owner, int group) {
+            throw new IllegalStateException("extended record failed");
+        }
+    }
+
     /** Record classes as the host's should be. */
     public static class PublicInfo {
         public PublicInfo(String name, int attributes, long size, long modified) {
