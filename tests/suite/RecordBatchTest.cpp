@@ -14,6 +14,7 @@
 
 #include <limits>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST_F(RecordMakerTest, MakerIsJniUnlessTheClassServesAndFailsOnlyOnOtherErrors)
         {"com/quenvira/test/RecordMakers$NoMake", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$FailingInitialiser", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$CannotMake", basefs::RecordMaker::kJni, nullptr},
-        {"com/quenvira/test/RecordMakers$NoFactory", basefs::RecordMaker::kJni, nullptr},
+        {"com/quenvira/test/RecordMakers$NoFactories", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$OtherRecordClasses", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$CheckRunsOutOfMemory", basefs::RecordMaker::kFailed,
          "java.lang.OutOfMemoryError"},
@@ -227,135 +228,93 @@ TEST_F(RecordBatchTest, NamesAndFieldsComeBackAsJniWouldMakeThem)
     ExpectBatchRecords(env(), records, batch.entries());
 }
 
-// ---- One record by the maker's factory ---------------------------------------------
+// ---- One record by the maker's factories --------------------------------------------
 
-// Points the records room at a maker and its factories, looked up as
-// nInitStatic does, trusted; puts back what it found.
-class FactoryScope {
-public:
-    FactoryScope(JNIEnv *env, jclass maker)
-        : maker_(basefs::g_ClassRecordMaker), plain_(basefs::g_MethodMakeRecord),
-          extended_(basefs::g_MethodMakeExtendedRecord), distrusted_(basefs::g_makerDistrusted.load())
-    {
-        basefs::g_ClassRecordMaker = maker;
-        basefs::g_MethodMakeRecord = env->GetStaticMethodID(maker, "record", basefs::kMakeRecordSignature);
-        basefs::g_MethodMakeExtendedRecord =
-            env->GetStaticMethodID(maker, "extendedRecord", basefs::kMakeExtendedRecordSignature);
-        basefs::g_makerDistrusted.store(false);
-    }
-    ~FactoryScope()
-    {
-        basefs::g_ClassRecordMaker = maker_;
-        basefs::g_MethodMakeRecord = plain_;
-        basefs::g_MethodMakeExtendedRecord = extended_;
-        basefs::g_makerDistrusted.store(distrusted_);
-    }
-    FactoryScope(const FactoryScope &) = delete;
-    FactoryScope &operator=(const FactoryScope &) = delete;
-
-    bool found() const { return basefs::g_MethodMakeRecord != nullptr && basefs::g_MethodMakeExtendedRecord != nullptr; }
-
-private:
-    jclass maker_;
-    jmethodID plain_;
-    jmethodID extended_;
-    bool distrusted_;
-};
-
-class RecordFactoryTest : public RecordMakerTest {
-protected:
-
-    void ExpectSameRecord(jobject expected, jobject actual)
-    {
-        ASSERT_NE(nullptr, expected);
-        ASSERT_NE(nullptr, actual);
-        EXPECT_TRUE(env()->IsSameObject(env()->GetObjectClass(expected), env()->GetObjectClass(actual)));
-        const Record want = ReadRecord(expected);
-        const Record got = ReadRecord(actual);
-        EXPECT_EQ(want.name, got.name);
-        EXPECT_EQ(want.attributes, got.attributes);
-        EXPECT_EQ(want.size, got.size);
-        EXPECT_EQ(want.modified, got.modified);
-        EXPECT_EQ(want.extended, got.extended);
-        EXPECT_EQ(want.accessed, got.accessed);
-        EXPECT_EQ(want.created, got.created);
-        EXPECT_EQ(want.owner, got.owner);
-        EXPECT_EQ(want.group, got.group);
-    }
-};
-
-// Both kinds of record, with fields at the ends of their ranges.
-const struct {
-    basefs::RecordFields fields;
-    bool extended;
-} kFactoryCases[] = {
-    {{.attributes = ATTR_HIDDEN | ATTR_DIRECTORY | ATTR_OWNER_READ, .size = 0, .modified = -1000, .accessed = 0,
-      .owner = 0, .group = 0},
-     false},
-    {{.attributes = ATTR_SYMLINK | ATTR_STICKY, .size = std::numeric_limits<jlong>::max(),
-      .modified = std::numeric_limits<jlong>::min(), .accessed = std::numeric_limits<jlong>::max(), .owner = -1,
-      .group = 65534},
-     true},
-};
-
-TEST_F(RecordFactoryTest, FactoryMakesTheRecordJniMakes)
+// Runs `body` with the records room pointed at `maker`'s factories, looked up
+// as nInitStatic does, and trusted; puts back what it found.
+template <typename Body> void WithFactories(JNIEnv *env, jclass maker, Body body)
 {
-    jclass maker = RecordMakerClass();
-    if (maker == nullptr) {
-        GTEST_SKIP() << "no record-making class on this class path";
-    }
-    FactoryScope scope(env(), maker);
-    ASSERT_TRUE(scope.found());
-    jstring name = JStr(".name");
-    for (const auto &c : kFactoryCases) {
-        SCOPED_TRACE(c.extended);
-        jobject made = basefs::makeRecord(env(), name, c.fields, c.extended);
-        ExpectNoException();
-        ExpectSameRecord(basefs::newRecord(env(), name, c.fields, c.extended), made);
-    }
-    EXPECT_TRUE(basefs::recordsMadeInJava());
+    const jclass savedMaker = basefs::g_ClassRecordMaker;
+    const jmethodID savedPlain = basefs::g_MethodMakeRecord;
+    const jmethodID savedExtended = basefs::g_MethodMakeExtendedRecord;
+    const bool savedDistrust = basefs::g_makerDistrusted.exchange(false);
+    basefs::g_ClassRecordMaker = maker;
+    basefs::g_MethodMakeRecord = env->GetStaticMethodID(maker, "record", basefs::kMakeRecordSignature);
+    basefs::g_MethodMakeExtendedRecord =
+        env->GetStaticMethodID(maker, "extendedRecord", basefs::kMakeExtendedRecordSignature);
+    EXPECT_NE(nullptr, basefs::g_MethodMakeRecord);
+    EXPECT_NE(nullptr, basefs::g_MethodMakeExtendedRecord);
+    body();
+    basefs::g_ClassRecordMaker = savedMaker;
+    basefs::g_MethodMakeRecord = savedPlain;
+    basefs::g_MethodMakeExtendedRecord = savedExtended;
+    basefs::g_makerDistrusted.store(savedDistrust);
 }
 
-// A class of the maker's name from elsewhere whose factory returns no record:
-// the record is made through JNI, and so are all that follow.
-TEST_F(RecordFactoryTest, AFactoryThatMakesNothingIsReplacedByJni)
+// The record as JNI makes it: same class, same fields.
+void ExpectJniRecord(JNIEnv *env, jstring name, const basefs::RecordFields &fields, bool extended, jobject made)
 {
-    jclass maker = env()->FindClass("com/quenvira/test/RecordMakers$FactoryMakesNothing");
-    ASSERT_NE(nullptr, maker);
-    const jfieldID calls = env()->GetStaticFieldID(maker, "calls", "I");
-    ASSERT_NE(nullptr, calls);
-    env()->SetStaticIntField(maker, calls, 0);
-    FactoryScope scope(env(), maker);
-    ASSERT_TRUE(scope.found());
+    ASSERT_NE(nullptr, made);
+    jobject expected = basefs::newRecord(env, name, fields, extended);
+    EXPECT_TRUE(env->IsSameObject(env->GetObjectClass(expected), env->GetObjectClass(made)));
+    auto key = [](const Record &r) {
+        return std::make_tuple(r.name, r.attributes, r.size, r.modified, r.extended, r.accessed, r.created, r.owner,
+                               r.group);
+    };
+    EXPECT_EQ(key(ReadRecord(expected)), key(ReadRecord(made)));
+}
+
+TEST_F(RecordMakerTest, FactoriesMakeTheRecordsJniMakesAndNullIsNoRecord)
+{
     struct stat st {};
-    st.st_mode = S_IFREG | 0640;
-    st.st_size = 3;
-    jstring name = JStr("f");
-    for (const jint mask : {INFO_ACCESSED | INFO_OWNER, 0}) {
-        SCOPED_TRACE(mask);
-        const basefs::RecordFields fields = basefs::recordFields(st, false, mask);
-        const bool extended = basefs::wantsExtendedRecord(mask);
-        jobject made = basefs::newFileInfo(env(), st, name, false, mask);
-        ExpectNoException();
-        ExpectSameRecord(basefs::newRecord(env(), name, fields, extended), made);
-        EXPECT_FALSE(basefs::recordsMadeInJava());
+    st.st_mode = S_IFLNK | S_ISVTX | 0640;
+    st.st_size = std::numeric_limits<off_t>::max();
+    st.st_mtime = -1;
+    st.st_atime = 7;
+    st.st_uid = 4294967295u; // read back as -1
+    st.st_gid = 65534;
+    jstring name = JStr(".name");
+    const jint masks[] = {INFO_ACCESSED | INFO_OWNER | INFO_GROUP, 0};
+    if (jclass maker = RecordMakerClass(); maker != nullptr) {
+        WithFactories(env(), maker, [&] {
+            for (const jint mask : masks) {
+                SCOPED_TRACE(mask);
+                ExpectJniRecord(env(), name, basefs::recordFields(st, true, mask), mask != 0,
+                                basefs::newFileInfo(env(), st, name, true, mask));
+                ExpectNoException();
+            }
+            EXPECT_TRUE(basefs::recordsMadeInJava());
+        });
     }
-    EXPECT_EQ(1, env()->GetStaticIntField(maker, calls)) << "asked again once distrusted";
+    // A class of the maker's name from elsewhere whose factories return no
+    // record: JNI makes it, and all that follow.
+    jclass nothing = env()->FindClass("com/quenvira/test/RecordMakers$OtherRecordClasses");
+    ASSERT_NE(nullptr, nothing);
+    WithFactories(env(), nothing, [&] {
+        for (const jint mask : masks) {
+            SCOPED_TRACE(mask);
+            ExpectJniRecord(env(), name, basefs::recordFields(st, true, mask), mask != 0,
+                            basefs::newFileInfo(env(), st, name, true, mask));
+            ExpectNoException();
+            EXPECT_FALSE(basefs::recordsMadeInJava());
+        }
+    });
+    EXPECT_EQ(1, env()->GetStaticIntField(nothing, env()->GetStaticFieldID(nothing, "calls", "I")));
 }
 
 // A record the factory cannot make fails as the constructor's failure does
 // through JNI: its exception pending, no record, the maker still trusted.
-TEST_F(RecordFactoryTest, AFactorysExceptionIsTheCallersAndNoRecordIsMade)
+TEST_F(RecordMakerTest, AFactorysExceptionIsTheCallersAndNoRecordIsMade)
 {
     jclass maker = env()->FindClass("com/quenvira/test/RecordMakers$FactoryThrows");
     ASSERT_NE(nullptr, maker);
-    FactoryScope scope(env(), maker);
-    ASSERT_TRUE(scope.found());
-    EXPECT_EQ(nullptr, basefs::makeRecord(env(), JStr("f"), kFactoryCases[0].fields, false));
-    ExpectException("java.lang.IllegalStateException", "record failed");
-    EXPECT_EQ(nullptr, basefs::makeRecord(env(), JStr("f"), kFactoryCases[1].fields, true));
-    ExpectException("java.lang.IllegalStateException", "extended record failed");
-    EXPECT_TRUE(basefs::recordsMadeInJava());
+    WithFactories(env(), maker, [&] {
+        for (const bool extended : {false, true}) {
+            EXPECT_EQ(nullptr, basefs::makeRecord(env(), JStr("f"), basefs::RecordFields{}, extended));
+            ExpectException("java.lang.IllegalStateException", extended ? "extended" : "plain");
+        }
+        EXPECT_TRUE(basefs::recordsMadeInJava());
+    });
 }
 
 // A class of the maker's name from elsewhere on the class path that stores

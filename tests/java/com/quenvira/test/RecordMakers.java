@@ -1,5 +1,8 @@
 package com.quenvira.test;
 
+import com.quenvira.io.FileInfo;
+import com.quenvira.io.FileInfoEx;
+
 /**
  * Stand-ins for the library's record-making class, each wrong in one way, and
  * look-alikes of the host's record classes, for the tests of how nInitStatic
@@ -85,8 +88,8 @@ public final class RecordMakers {
         }
     }
 
-    /** A maker whose factory of single records is missing. */
-    public static final class NoFactory {
+    /** A maker of an older release: no factories of single records. */
+    public static final class NoFactories {
         static final int LAYOUT_VERSION = 1;
 
         static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
@@ -97,19 +100,22 @@ public final class RecordMakers {
         }
     }
 
-    /** A maker that sees record classes of the host's names that are not the host's. */
+    /** A maker that sees other classes of the host's names; its factories make nothing and count their calls. */
     public static final class OtherRecordClasses {
         static final int LAYOUT_VERSION = 1;
+        static int calls;
 
         static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
         }
 
-        static com.quenvira.io.FileInfo record(String name, int attributes, long size, long modified) {
+        static FileInfo record(String name, int attributes, long size, long modified) {
+            calls++;
             return null;
         }
 
-        static com.quenvira.io.FileInfoEx extendedRecord(String name, int attributes, long size, long modified,
-                long accessed, int owner, int group) {
+        static FileInfoEx extendedRecord(String name, int attributes, long size, long modified, long accessed,
+                int owner, int group) {
+            calls++;
             return null;
         }
 
@@ -122,31 +128,15 @@ public final class RecordMakers {
         }
     }
 
-    /** Factories of single records that make nothing; counts their calls. */
-    public static final class FactoryMakesNothing {
-        static int calls;
-
-        static com.quenvira.io.FileInfo record(String name, int attributes, long size, long modified) {
-            calls++;
-            return null;
-        }
-
-        static com.quenvira.io.FileInfoEx extendedRecord(String name, int attributes, long size, long modified,
-                long accessed, int owner, int group) {
-            calls++;
-            return null;
-        }
-    }
-
     /** Factories of single records whose records cannot be made. */
     public static final class FactoryThrows {
-        static com.quenvira.io.FileInfo record(String name, int attributes, long size, long modified) {
-            throw new IllegalStateException("record failed");
+        static FileInfo record(String name, int attributes, long size, long modified) {
+            throw new IllegalStateException("plain");
         }
 
-        static com.quenvira.io.FileInfoEx extendedRecord(String name, int attributes, long size, long modified,
-                long accessed, int owner, int group) {
-            throw new IllegalStateException("extended record failed");
+        static FileInfoEx extendedRecord(String name, int attributes, long size, long modified, long accessed,
+                int owner, int group) {
+            throw new IllegalStateException("extended");
         }
     }
 
