@@ -74,7 +74,7 @@ struct CachedMember {
     const char *methodName;
     const char *signature;
     bool isStatic;
-    jclass *outClass;
+    jclass *outClass; // null where an earlier row keeps the class
     jmethodID *outMethod;
     // Asked first, for a row that may be left out; null: always resolved.
     RowNeed (*need)(JNIEnv *env) = nullptr;
@@ -103,11 +103,13 @@ bool resolveCachedMember(JNIEnv *env, const CachedMember &member)
         JNU_ThrowIllegalStateException(env, "Cannot find method");
         return false;
     }
-    auto global = static_cast<jclass>(env->NewGlobalRef(cls.get()));
-    if (global == nullptr) {
-        return false;
+    if (member.outClass != nullptr) {
+        auto global = static_cast<jclass>(env->NewGlobalRef(cls.get()));
+        if (global == nullptr) {
+            return false;
+        }
+        *member.outClass = global;
     }
-    *member.outClass = global;
     *member.outMethod = method;
     return true;
 }
@@ -123,6 +125,12 @@ RowNeed recordMakerNeed(JNIEnv *env)
         break;
     }
     return RowNeed::kResolve;
+}
+
+// The factories of single records come with the batch maker, or not at all.
+RowNeed recordFactoryNeed(JNIEnv *)
+{
+    return basefs::g_ClassRecordMaker != nullptr ? RowNeed::kResolve : RowNeed::kSkip;
 }
 
 // LastError is there where the library's jar is; a host's own BaseFileSystem
@@ -196,6 +204,20 @@ const CachedMember kCachedMembers[] = {
      .outClass = &basefs::g_ClassRecordMaker,
      .outMethod = &basefs::g_MethodMakeRecords,
      .need = recordMakerNeed},
+    {.className = basefs::kRecordMakerClass,
+     .methodName = "record",
+     .signature = basefs::kMakeRecordSignature,
+     .isStatic = true,
+     .outClass = nullptr,
+     .outMethod = &basefs::g_MethodMakeRecord,
+     .need = recordFactoryNeed},
+    {.className = basefs::kRecordMakerClass,
+     .methodName = "extendedRecord",
+     .signature = basefs::kMakeExtendedRecordSignature,
+     .isStatic = true,
+     .outClass = nullptr,
+     .outMethod = &basefs::g_MethodMakeExtendedRecord,
+     .need = recordFactoryNeed},
     // The error numbers of the library's exceptions, as data, where the library's class serves.
     {.className = "com/quenvira/internal/io/LastError",
      .methodName = "record",

@@ -170,7 +170,13 @@ jobject newRecord(JNIEnv *env, jstring name, const RecordFields &fields, bool ex
 
 jobject newFileInfo(JNIEnv *env, const struct stat &st, jstring name, bool hidden, jint infoMask)
 {
-    return newRecord(env, name, recordFields(st, hidden, infoMask), wantsExtendedRecord(infoMask));
+    const RecordFields fields = recordFields(st, hidden, infoMask);
+    const bool extended = wantsExtendedRecord(infoMask);
+    // An upcall to compiled Java allocates and constructs for less than NewObjectA.
+    if (g_MethodMakeRecord != nullptr && g_MethodMakeExtendedRecord != nullptr && recordsMadeInJava()) {
+        return makeRecord(env, name, fields, extended);
+    }
+    return newRecord(env, name, fields, extended);
 }
 
 jobject newFallbackFileInfo(JNIEnv *env, jstring name, unsigned char entryType)

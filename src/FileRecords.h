@@ -1,8 +1,9 @@
 // A file's record (FileInfo, or FileInfoEx when the info mask asks for one)
 // from its status or, for an entry that cannot be examined, from its directory
-// entry type; made through JNI one at a time, or written into a batch that one
-// upcall to the library's ListingRecords class turns into records in compiled
-// Java. Also the permission map between mode bits and the attribute word.
+// entry type; made through JNI one at a time, by one upcall each to a factory
+// of the library's ListingRecords class, or written into a batch that one
+// upcall to that class turns into records in compiled Java. Also the
+// permission map between mode bits and the attribute word.
 #ifndef BASEFS_FILE_RECORDS_H
 #define BASEFS_FILE_RECORDS_H
 
@@ -11,6 +12,7 @@
 #include <jni.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstddef>
 
 namespace basefs {
@@ -116,8 +118,26 @@ inline constexpr const char *kMakeRecordsSignature = "([BI[Ljava/lang/Object;IZ)
 extern jclass g_ClassRecordMaker;
 extern jmethodID g_MethodMakeRecords;
 
-// Whether listings make their records in compiled Java.
+// Its static factories of one record (ListingRecords.record and
+// extendedRecord), resolved after `make` where findRecordMaker chooses
+// compiled Java. One each: an upcall's arguments cost by their number.
+inline constexpr const char *kMakeRecordSignature = "(Ljava/lang/String;IJJ)Lcom/quenvira/io/FileInfo;";
+inline constexpr const char *kMakeExtendedRecordSignature = "(Ljava/lang/String;IJJJII)Lcom/quenvira/io/FileInfoEx;";
+extern jmethodID g_MethodMakeRecord;
+extern jmethodID g_MethodMakeExtendedRecord;
+
+// Set once a maker has left a batch's records unmade, or its factory returned
+// no record: records are made through JNI from then on.
+extern std::atomic<bool> g_makerDistrusted;
+
+// Whether records are made in compiled Java.
 bool recordsMadeInJava();
+
+// A new FileInfoEx (extended) or FileInfo of the fields, as newRecord makes
+// it, by one upcall to the maker's factory; for recordsMadeInJava() only.
+// A factory that returns null with nothing pending is distrusted and the
+// record made through JNI. Returns null with an exception pending.
+jobject makeRecord(JNIEnv *env, jstring name, const RecordFields &fields, bool extended);
 
 // Makes the batch's records and stores them into `records` from index
 // `start`, which has room for them all, by one upcall. Returns false with an

@@ -1,7 +1,8 @@
 // The records of a listing written into batches in the layout of
-// ListingRecords, which one upcall turns into records in compiled Java; the
-// choice of that way by nInitStatic, and the records made through JNI
-// instead where a maker of that name leaves a batch unmade.
+// ListingRecords, which one upcall turns into records in compiled Java; one
+// file's record by one upcall to its factories; the choice of that way by
+// nInitStatic, and the records made through JNI instead where a maker of that
+// name leaves a batch or a record unmade.
 
 #include "FileRecords.h"
 #include "JniBridge.h"
@@ -85,6 +86,23 @@ basefs::RecordMaker jniUnlessOtherFailure(JNIEnv *env)
     return basefs::isLinkageErrorCleared(env) ? basefs::RecordMaker::kJni : basefs::RecordMaker::kFailed;
 }
 
+// Whether the maker has the factories of single records and makes them of
+// the host's very classes: a factory hands a record back with no array store
+// to check its class, and a maker another loader defined may see other classes
+// of those names. False also with an exception pending.
+bool hasHostRecordFactories(JNIEnv *env, jclass maker)
+{
+    const jmethodID plain = env->GetStaticMethodID(maker, "record", basefs::kMakeRecordSignature);
+    const jmethodID extended = plain != nullptr ? env->GetStaticMethodID(maker, "extendedRecord",
+                                                                         basefs::kMakeExtendedRecordSignature)
+                                                : nullptr;
+    const jmethodID same = extended != nullptr ? env->GetStaticMethodID(maker, "makesRecordsOf",
+                                                                        "(Ljava/lang/Class;Ljava/lang/Class;)Z")
+                                               : nullptr;
+    return same != nullptr &&
+           env->CallStaticBooleanMethod(maker, same, g_ClassFileInfo, g_ClassFileInfoEx) == JNI_TRUE &&
+           !env->ExceptionCheck();
+}
 
 } // namespace
 
@@ -92,14 +110,10 @@ namespace basefs {
 
 jclass g_ClassRecordMaker = nullptr;
 jmethodID g_MethodMakeRecords = nullptr;
+jmethodID g_MethodMakeRecord = nullptr;
+jmethodID g_MethodMakeExtendedRecord = nullptr;
 
-namespace {
-
-// Set once a maker has left a batch's records unmade: listings make theirs
-// through JNI from then on.
 std::atomic<bool> g_makerDistrusted{false};
-
-} // namespace
 
 // ---- The batch ------------------------------------------------------------------
 
@@ -190,12 +204,37 @@ RecordMaker findRecordMaker(JNIEnv *env, const char *className)
     if (env->ExceptionCheck()) {
         return jniUnlessOtherFailure(env);
     }
-    return canMake == JNI_TRUE ? RecordMaker::kCompiledJava : RecordMaker::kJni;
+    if (canMake != JNI_TRUE) {
+        return RecordMaker::kJni;
+    }
+    return hasHostRecordFactories(env, maker.get()) ? RecordMaker::kCompiledJava : jniUnlessOtherFailure(env);
 }
 
 bool recordsMadeInJava()
 {
     return g_ClassRecordMaker != nullptr && !g_makerDistrusted.load(std::memory_order_relaxed);
+}
+
+jobject makeRecord(JNIEnv *env, jstring name, const RecordFields &fields, bool extended)
+{
+    jvalue args[7];
+    args[0].l = name;
+    args[1].i = fields.attributes;
+    args[2].j = fields.size;
+    args[3].j = fields.modified;
+    args[4].j = fields.accessed;
+    args[5].i = fields.owner;
+    args[6].i = fields.group;
+    jobject record = env->CallStaticObjectMethodA(
+        g_ClassRecordMaker, extended ? g_MethodMakeExtendedRecord : g_MethodMakeRecord, args);
+    // Checked even after a record: callers that check nothing after NewObjectA
+    // must meet no warning of -Xcheck:jni.
+    if (env->ExceptionCheck() || record != nullptr) {
+        return record;
+    }
+    // A class of that name from elsewhere on the class path may make nothing.
+    g_makerDistrusted.store(true, std::memory_order_relaxed);
+    return newRecord(env, name, fields, extended);
 }
 
 namespace {

@@ -129,6 +129,15 @@ void JNICALL CallStaticVoidMethodV(JNIEnv *env, jclass cls, jmethodID method, va
     g_real->CallStaticVoidMethodV(env, cls, method, args);
 }
 
+jobject JNICALL CallStaticObjectMethodA(JNIEnv *env, jclass cls, jmethodID method, const jvalue *args)
+{
+    if (ShouldFail(env)) {
+        ThrowOutOfMemory(env);
+        return nullptr;
+    }
+    return g_real->CallStaticObjectMethodA(env, cls, method, args);
+}
+
 jint JNICALL EnsureLocalCapacity(JNIEnv *env, jint capacity)
 {
     if (ShouldFail(env)) {
@@ -267,6 +276,9 @@ jniNativeInterface WithStandIn(const jniNativeInterface &real, JniFunction funct
     case JniFunction::kCallStaticVoidMethodV:
         table.CallStaticVoidMethodV = CallStaticVoidMethodV;
         break;
+    case JniFunction::kCallStaticObjectMethodA:
+        table.CallStaticObjectMethodA = CallStaticObjectMethodA;
+        break;
     case JniFunction::kEnsureLocalCapacity:
         table.EnsureLocalCapacity = EnsureLocalCapacity;
         break;
@@ -291,6 +303,8 @@ const char *NameOf(JniFunction function)
         return "NewObjectArray";
     case JniFunction::kCallStaticVoidMethodV:
         return "CallStaticVoidMethodV";
+    case JniFunction::kCallStaticObjectMethodA:
+        return "CallStaticObjectMethodA";
     case JniFunction::kEnsureLocalCapacity:
         return "EnsureLocalCapacity";
     }

@@ -25,6 +25,7 @@ enum class JniFunction {
     kNewObjectA,            // OutOfMemoryError, null
     kNewObjectArray,        // OutOfMemoryError, null
     kCallStaticVoidMethodV, // OutOfMemoryError in place of the static method's work
+    kCallStaticObjectMethodA, // OutOfMemoryError in place of the static method's work, null
     kEnsureLocalCapacity,   // the real function asked for more than the JVM allows:
                             // negative, nothing thrown
 };

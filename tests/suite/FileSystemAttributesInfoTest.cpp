@@ -133,11 +133,14 @@ TEST_F(FileSystemAttributesInfoTest, NullArgumentsInOrder)
 
 class FileSystemAttributesFaultTest : public EntryPointFaultTest {};
 
-// Records are built with NewObjectA.
+// Records are built with NewObjectA through JNI, or by one upcall to the
+// library's factory in compiled Java.
 TEST_F(FileSystemAttributesFaultTest, NewObjectFailingForTheRecord)
 {
     {
-        faults::FailJniCall fault(faults::JniFunction::kNewObjectA, 1);
+        faults::FailJniCall fault(RecordsMadeInJava() ? faults::JniFunction::kCallStaticObjectMethodA
+                                                      : faults::JniFunction::kNewObjectA,
+                                  1);
         EXPECT_EQ(nullptr, direct::GetFileInfo(J(file_), J("file"), INFO_ACCESSED | INFO_OWNER | INFO_GROUP));
         EXPECT_TRUE(fault.fired());
     }

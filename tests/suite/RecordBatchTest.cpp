@@ -10,8 +10,11 @@
 #include "NameCodec.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
+#include <limits>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -75,6 +78,8 @@ TEST_F(RecordMakerTest, MakerIsJniUnlessTheClassServesAndFailsOnlyOnOtherErrors)
         {"com/quenvira/test/RecordMakers$NoMake", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$FailingInitialiser", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$CannotMake", basefs::RecordMaker::kJni, nullptr},
+        {"com/quenvira/test/RecordMakers$NoFactories", basefs::RecordMaker::kJni, nullptr},
+        {"com/quenvira/test/RecordMakers$OtherRecordClasses", basefs::RecordMaker::kJni, nullptr},
         {"com/quenvira/test/RecordMakers$CheckRunsOutOfMemory", basefs::RecordMaker::kFailed,
          "java.lang.OutOfMemoryError"},
     };
@@ -221,6 +226,95 @@ TEST_F(RecordBatchTest, NamesAndFieldsComeBackAsJniWouldMakeThem)
     ExpectNoException();
     ASSERT_NE(nullptr, records);
     ExpectBatchRecords(env(), records, batch.entries());
+}
+
+// ---- One record by the maker's factories --------------------------------------------
+
+// Runs `body` with the records room pointed at `maker`'s factories, looked up
+// as nInitStatic does, and trusted; puts back what it found.
+template <typename Body> void WithFactories(JNIEnv *env, jclass maker, Body body)
+{
+    const jclass savedMaker = basefs::g_ClassRecordMaker;
+    const jmethodID savedPlain = basefs::g_MethodMakeRecord;
+    const jmethodID savedExtended = basefs::g_MethodMakeExtendedRecord;
+    const bool savedDistrust = basefs::g_makerDistrusted.exchange(false);
+    basefs::g_ClassRecordMaker = maker;
+    basefs::g_MethodMakeRecord = env->GetStaticMethodID(maker, "record", basefs::kMakeRecordSignature);
+    basefs::g_MethodMakeExtendedRecord =
+        env->GetStaticMethodID(maker, "extendedRecord", basefs::kMakeExtendedRecordSignature);
+    EXPECT_NE(nullptr, basefs::g_MethodMakeRecord);
+    EXPECT_NE(nullptr, basefs::g_MethodMakeExtendedRecord);
+    body();
+    basefs::g_ClassRecordMaker = savedMaker;
+    basefs::g_MethodMakeRecord = savedPlain;
+    basefs::g_MethodMakeExtendedRecord = savedExtended;
+    basefs::g_makerDistrusted.store(savedDistrust);
+}
+
+// The record as JNI makes it: same class, same fields.
+void ExpectJniRecord(JNIEnv *env, jstring name, const basefs::RecordFields &fields, bool extended, jobject made)
+{
+    ASSERT_NE(nullptr, made);
+    jobject expected = basefs::newRecord(env, name, fields, extended);
+    EXPECT_TRUE(env->IsSameObject(env->GetObjectClass(expected), env->GetObjectClass(made)));
+    auto key = [](const Record &r) {
+        return std::make_tuple(r.name, r.attributes, r.size, r.modified, r.extended, r.accessed, r.created, r.owner,
+                               r.group);
+    };
+    EXPECT_EQ(key(ReadRecord(expected)), key(ReadRecord(made)));
+}
+
+TEST_F(RecordMakerTest, FactoriesMakeTheRecordsJniMakesAndNullIsNoRecord)
+{
+    struct stat st {};
+    st.st_mode = S_IFLNK | S_ISVTX | 0640;
+    st.st_size = std::numeric_limits<off_t>::max();
+    st.st_mtime = -1;
+    st.st_atime = 7;
+    st.st_uid = 4294967295u; // read back as -1
+    st.st_gid = 65534;
+    jstring name = JStr(".name");
+    const jint masks[] = {INFO_ACCESSED | INFO_OWNER | INFO_GROUP, 0};
+    if (jclass maker = RecordMakerClass(); maker != nullptr) {
+        WithFactories(env(), maker, [&] {
+            for (const jint mask : masks) {
+                SCOPED_TRACE(mask);
+                ExpectJniRecord(env(), name, basefs::recordFields(st, true, mask), mask != 0,
+                                basefs::newFileInfo(env(), st, name, true, mask));
+                ExpectNoException();
+            }
+            EXPECT_TRUE(basefs::recordsMadeInJava());
+        });
+    }
+    // A class of the maker's name from elsewhere whose factories return no
+    // record: JNI makes it, and all that follow.
+    jclass nothing = env()->FindClass("com/quenvira/test/RecordMakers$OtherRecordClasses");
+    ASSERT_NE(nullptr, nothing);
+    WithFactories(env(), nothing, [&] {
+        for (const jint mask : masks) {
+            SCOPED_TRACE(mask);
+            ExpectJniRecord(env(), name, basefs::recordFields(st, true, mask), mask != 0,
+                            basefs::newFileInfo(env(), st, name, true, mask));
+            ExpectNoException();
+            EXPECT_FALSE(basefs::recordsMadeInJava());
+        }
+    });
+    EXPECT_EQ(1, env()->GetStaticIntField(nothing, env()->GetStaticFieldID(nothing, "calls", "I")));
+}
+
+// A record the factory cannot make fails as the constructor's failure does
+// through JNI: its exception pending, no record, the maker still trusted.
+TEST_F(RecordMakerTest, AFactorysExceptionIsTheCallersAndNoRecordIsMade)
+{
+    jclass maker = env()->FindClass("com/quenvira/test/RecordMakers$FactoryThrows");
+    ASSERT_NE(nullptr, maker);
+    WithFactories(env(), maker, [&] {
+        for (const bool extended : {false, true}) {
+            EXPECT_EQ(nullptr, basefs::makeRecord(env(), JStr("f"), basefs::RecordFields{}, extended));
+            ExpectException("java.lang.IllegalStateException", extended ? "extended" : "plain");
+        }
+        EXPECT_TRUE(basefs::recordsMadeInJava());
+    });
 }
 
 // A class of the maker's name from elsewhere on the class path that stores

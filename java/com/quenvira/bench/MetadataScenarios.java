@@ -23,6 +23,7 @@ final class MetadataScenarios {
         "C step 2: + lstat",
         "C step 3: + name's first character (GetStringLength, GetStringRegion)",
         "C step 4: + FileInfo record (NewObjectA)",
+        "C step 5: step 3 + FileInfo record (static factory upcall, ExceptionCheck)",
     };
 
     private final Path root;

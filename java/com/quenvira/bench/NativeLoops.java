@@ -1,5 +1,7 @@
 package com.quenvira.bench;
 
+import com.quenvira.io.FileInfo;
+
 /** Plain C loops, run in the same JVM as the library: the floor of each operation. */
 final class NativeLoops {
     static final String LIBRARY_PATH_PROPERTY = "com.quenvira.basefs.bench.library";
@@ -26,10 +28,15 @@ final class NativeLoops {
 
     /**
      * nGetFileInfo one step at a time, one native call per file: 0 the call alone, 1 and the path's
-     * conversion, 2 and lstat, 3 and the name's first character, 4 and the record (NewObjectA).
-     * Returns the file's size.
+     * conversion, 2 and lstat, 3 and the name's first character, 4 and the record (NewObjectA);
+     * 5 step 3 and the record by one upcall to {@link #record} instead. Returns the file's size.
      */
     static native long statSteps(String path, String name, int steps);
+
+    /** The record of step 5, made in compiled Java for the native caller. */
+    static FileInfo record(String name, int attributes, long size, long modified) {
+        return new FileInfo(name, attributes, size, modified);
+    }
 
     static native int lstatRepeated(String path, int times);
 

@@ -1,5 +1,8 @@
 package com.quenvira.test;
 
+import com.quenvira.io.FileInfo;
+import com.quenvira.io.FileInfoEx;
+
 /**
  * Stand-ins for the library's record-making class, each wrong in one way, and
  * look-alikes of the host's record classes, for the tests of how nInitStatic
@@ -82,6 +85,58 @@ public final class RecordMakers {
 
         static boolean canMakeRecords() {
             throw new OutOfMemoryError("check ran out of memory");
+        }
+    }
+
+    /** A maker of an older release: no factories of single records. */
+    public static final class NoFactories {
+        static final int LAYOUT_VERSION = 1;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+    }
+
+    /** A maker that sees other classes of the host's names; its factories make nothing and count their calls. */
+    public static final class OtherRecordClasses {
+        static final int LAYOUT_VERSION = 1;
+        static int calls;
+
+        static void make(byte[] batch, int entries, Object[] records, int start, boolean extended) {
+        }
+
+        static FileInfo record(String name, int attributes, long size, long modified) {
+            calls++;
+            return null;
+        }
+
+        static FileInfoEx extendedRecord(String name, int attributes, long size, long modified, long accessed,
+                int owner, int group) {
+            calls++;
+            return null;
+        }
+
+        static boolean canMakeRecords() {
+            return true;
+        }
+
+        static boolean makesRecordsOf(Class<?> info, Class<?> infoEx) {
+            return false;
+        }
+    }
+
+    /** Factories of single records whose records cannot be made. */
+    public static final class FactoryThrows {
+        static FileInfo record(String name, int attributes, long size, long modified) {
+            throw new IllegalStateException("plain");
+        }
+
+        static FileInfoEx extendedRecord(String name, int attributes, long size, long modified, long accessed,
+                int owner, int group) {
+            throw new IllegalStateException("extended");
         }
     }
 
