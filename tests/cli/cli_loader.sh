@@ -138,7 +138,7 @@ case $build_arch in amd64) build_machine=x86_64 ;; *) build_machine=$build_arch 
 mkdir noexec
 if [ "$build_machine" != "$(uname -m)" ]; then
     echo "SKIPPED: java runs under an emulator here, which ignores noexec"
-elif mount -t tmpfs -o noexec,size=1m tmpfs noexec 2>/dev/null; then
+elif mount -t tmpfs -o noexec,size=16m tmpfs noexec 2>/dev/null; then
     expect "a noexec directory for the copy names the property" 2 \
         "^basefs: .*cannot be loaded from $work/noexec \(.*\); set -Dcom\.quenvira\.basefs\.tmpdir=DIR " \
         stat_with "$java" $access -Dcom.quenvira.basefs.tmpdir=noexec
