@@ -1,6 +1,5 @@
 // Directory listing: the records of a whole directory in one native call.
 
-#include "EntryChunk.h"
 #include "ExaminerPool.h"
 #include "FileRecords.h"
 #include "FileSystemListPath.h"
@@ -20,7 +19,6 @@
 namespace {
 
 constexpr jsize kInitialCapacity = basefs::kListingInitialCapacity;
-using basefs::EntryChunk;
 using basefs::EntryExaminer;
 using basefs::Listing;
 using basefs::ListingEnd;
@@ -274,15 +272,7 @@ jobjectArray listOpenDirectory(JNIEnv *env, DIR *dir, size_t prefixLength, jint 
                     .batch = batch ? &*batch : nullptr,
                     .javaBatch = LocalRef<jbyteArray>(env, nullptr),
                     .identities = identities};
-    // Where helpers would examine the entries, they are read ahead in chunks;
-    // without room for a chunk the listing goes serially.
-    const basefs::ExaminerPolicy policy = examinerPolicyFor(sys::dirfd(dir));
-    basefs::ChunkHolder chunks(policy.waiting > 0 ? static_cast<EntryChunk *>(std::malloc(2 * sizeof(EntryChunk)))
-                                                  : nullptr);
-    if (chunks.get() != nullptr) {
-        listing.chunks = chunks.get();
-        listing.policy = policy;
-    }
+    listing.policy = examinerPolicyFor(sys::dirfd(dir));
     ListingEnd end = readEntries(listing);
     if (end == ListingEnd::Complete && !flushBatch(listing, true)) {
         end = ListingEnd::ExceptionPending;

@@ -6,6 +6,7 @@
 #include "SystemCalls.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace basefs {
@@ -75,16 +76,16 @@ struct ChunkPipeline {
 // the next chunk is read and examined while the records of one are made,
 // unless the monitor is asked between them (what it does may change the
 // entries). The records, their order and the checks stay those of serial.
-ListingEnd readEntriesInChunks(Listing &listing)
+ListingEnd readEntriesInChunks(Listing &listing, EntryChunk *chunks)
 {
     if (listing.stopRequested) {
         return endAfterStop(listing);
     }
-    ChunkPipeline pipeline(listing.chunks);
+    ChunkPipeline pipeline(chunks);
     size_t current = 0;
     ChunkRead read = pipeline.readAndStart(listing, current, listing.entriesSinceCheck);
     for (;;) {
-        const EntryChunk &chunk = listing.chunks[current];
+        const EntryChunk &chunk = chunks[current];
         const size_t next = 1 - current;
         const jint sinceAfter = sinceCheckAfter(listing, chunk.count);
         const bool readAhead = !read.ended && (listing.monitor == nullptr || sinceAfter != 0);
@@ -122,11 +123,17 @@ ListingEnd readEntries(Listing &listing)
     // without helpers, and only a larger one reads ahead, with as many
     // helpers as the time these took calls for.
     size_t listed = 0;
+    bool chunked = listing.policy.waiting > 0;
     const long start = monotonicNanos();
     for (;;) {
-        if (listing.chunks != nullptr && listed >= listing.policy.breakEven) {
-            listing.helpers = listing.policy.helpersAfter(monotonicNanos() - start, listed, 1);
-            return readEntriesInChunks(listing);
+        if (chunked && listed >= listing.policy.breakEven) {
+            // Without memory for the chunks the listing goes on serially.
+            const ChunkHolder chunks(static_cast<EntryChunk *>(std::malloc(2 * sizeof(EntryChunk))));
+            if (chunks.get() != nullptr) {
+                listing.helpers = listing.policy.helpersAfter(monotonicNanos() - start, listed, 1);
+                return readEntriesInChunks(listing, chunks.get());
+            }
+            chunked = false;
         }
         // readdir leaves errno alone at the end of the directory.
         errno = 0;

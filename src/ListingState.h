@@ -40,10 +40,8 @@ struct Listing {
     jint entriesSinceCheck = 0;              // "." and ".." not counted
     bool stopRequested = false;
     int readError = 0;
-    // Entries read ahead and examined together, or null where each is
-    // examined as it is read; how many helpers examine them, and how long
-    // the examinations took so far.
-    EntryChunk *chunks = nullptr;
+    // How the entries past the first are examined (no helpers where
+    // `waiting` is 0), and by how many helpers now.
     ExaminerPolicy policy{};
     unsigned helpers = 0;
 };

@@ -6,6 +6,7 @@
 #include "EntryPointFixture.h"
 #include "JvmHarness.h"
 
+#include "EntryChunk.h"
 #include "ExaminerPool.h"
 
 #include <dirent.h>
@@ -80,6 +81,25 @@ TEST_F(ParallelListingChangeTest, EntriesChangingDuringTheListingKeepTheirOwnRec
         if (HasFatalFailure()) {
             break;
         }
+    }
+}
+
+// Without memory for the chunks the listing goes on one entry at a time:
+// every record, in order, and nothing thrown.
+TEST_F(ParallelListingChangeTest, ChunksThatCannotBeAllocatedLeaveTheListingSerialAndWhole)
+{
+    CreateSizedFiles(300);
+    const std::vector<std::string> order = DirectoryOrder();
+    std::vector<Record> records;
+    {
+        faults::FailAllocation failing(2 * sizeof(basefs::EntryChunk));
+        records = ListRecords();
+        EXPECT_TRUE(failing.fired());
+    }
+    ASSERT_EQ(order.size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        ASSERT_EQ(order[i], records[i].name) << "at " << i;
+        EXPECT_EQ(std::stoi(records[i].name.substr(1)) % 7, records[i].size) << records[i].name;
     }
 }
 
