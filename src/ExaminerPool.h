@@ -23,7 +23,7 @@ inline constexpr unsigned kMaxExaminers = 31;
 
 // Helpers for a local directory whose examinations wait on the disk (a cold
 // cache): more than the CPUs, since each mostly waits.
-inline constexpr unsigned kDiskExaminers = 15;
+inline constexpr unsigned kDiskExaminers = 7;
 
 // The entries of a local directory listed serially before any is handed to
 // helpers: below it the hand-over costs more than the calls it spreads.
