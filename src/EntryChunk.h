@@ -66,14 +66,6 @@ struct EntryChunk {
     // entries, else on the calling thread before it returns. Returns the
     // helpers asked for (0: the caller alone).
     unsigned startExamining(const EntryExaminer &examiner, unsigned helpers, size_t breakEven, ExaminerJob &job);
-    // Examines every entry, as above, and returns once all are.
-    unsigned examineAll(const EntryExaminer &examiner, unsigned helpers, size_t breakEven)
-    {
-        ExaminerJob job;
-        const unsigned asked = startExamining(examiner, helpers, breakEven, job);
-        job.finish();
-        return asked;
-    }
 };
 
 // What reading a chunk came to.
@@ -107,7 +99,8 @@ inline size_t chunkRoom(bool monitored, int checkInterval, int entriesSinceCheck
     if (!monitored) {
         return EntryChunk::kCapacity;
     }
-    const int left = checkInterval - entriesSinceCheck;
+    // In long: an interval of INT_MIN less the entries since would overflow an int.
+    const long left = static_cast<long>(checkInterval) - entriesSinceCheck;
     if (left < 1) {
         return 1;
     }

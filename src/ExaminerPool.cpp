@@ -312,13 +312,6 @@ void ExaminerJob::awaitHelpers()
     pthread_mutex_unlock(&g_pool.lock);
 }
 
-void runOnExaminers(const ExaminerWork &work, unsigned helpers)
-{
-    ExaminerJob job;
-    job.start(work, helpers);
-    job.finish();
-}
-
 ExaminerPolicy examinerPolicyFor(int directoryFd)
 {
     const unsigned forced = forcedExaminers();

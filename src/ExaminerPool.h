@@ -67,10 +67,6 @@ private:
     bool started_ = false;
 };
 
-// Runs every piece of `work` with up to `helpers` pool threads besides the
-// caller, returning once all are done.
-void runOnExaminers(const ExaminerWork &work, unsigned helpers);
-
 // How a directory's entries are examined.
 struct ExaminerPolicy {
     unsigned cached;  // helpers while examinations are quick (the CPUs are the limit)

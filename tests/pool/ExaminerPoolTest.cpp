@@ -45,8 +45,9 @@ struct CountingJob {
     // Runs the job with `helpers` and tells whether every piece ran once.
     bool runOnce(unsigned helpers)
     {
-        const basefs::ExaminerWork work{run, this, runs.size()};
-        basefs::runOnExaminers(work, helpers);
+        basefs::ExaminerJob job;
+        job.start(basefs::ExaminerWork{run, this, runs.size()}, helpers);
+        job.finish();
         for (const auto &count : runs) {
             if (count.load() != 1) {
                 return false;
@@ -209,7 +210,9 @@ TEST(EntryChunkTest, EachEntryGetsItsOwnStatusOrNone)
         chunk->add(&entry);
     }
     const basefs::EntryExaminer examiner(dir.size() + 1, dirFd);
-    EXPECT_EQ(6u, chunk->examineAll(examiner, 6, 2));
+    basefs::ExaminerJob job;
+    EXPECT_EQ(6u, chunk->startExamining(examiner, 6, 2, job));
+    job.finish();
     for (size_t i = 0; i < chunk->count; ++i) {
         ASSERT_EQ(i % 3 != 0, chunk->examined[i]) << i;
         if (chunk->examined[i]) {

@@ -45,6 +45,29 @@ inline void CreateFiles(const std::string &directory, int count, const std::stri
     }
 }
 
+// The records of a listing array, in its order.
+inline std::vector<Record> RecordsOf(jobjectArray array, JNIEnv *env = Env())
+{
+    std::vector<Record> records;
+    for (jsize i = 0; array != nullptr && i < env->GetArrayLength(array); ++i) {
+        jobject info = env->GetObjectArrayElement(array, i);
+        records.push_back(ReadRecord(info));
+        env->DeleteLocalRef(info);
+    }
+    return records;
+}
+
+// The records nListFileInfos gives for `path`, expecting nothing thrown.
+inline std::vector<Record> ListedRecords(const std::string &path, jint mask = 0, jobject monitor = nullptr,
+                                         jint checkInterval = 0)
+{
+    jobjectArray array = natives::ListFileInfos(JStr(path.c_str()), mask, monitor, checkInterval);
+    EXPECT_FALSE(TakeException().has_value()) << path;
+    std::vector<Record> records = RecordsOf(array);
+    Env()->DeleteLocalRef(array);
+    return records;
+}
+
 class EntryPointFaultTest : public JvmTest {
 protected:
     void SetUp() override
@@ -83,17 +106,8 @@ protected:
     // The records of a listing that succeeded.
     std::vector<Record> Records(jobjectArray array)
     {
-        std::vector<Record> records;
         EXPECT_NE(nullptr, array);
-        if (array == nullptr) {
-            return records;
-        }
-        for (jsize i = 0; i < env()->GetArrayLength(array); ++i) {
-            jobject info = env()->GetObjectArrayElement(array, i);
-            records.push_back(ReadRecord(info));
-            env()->DeleteLocalRef(info);
-        }
-        return records;
+        return RecordsOf(array);
     }
 
     TempDir dir_;

@@ -51,18 +51,15 @@ protected:
         return names;
     }
 
-    // The records of a listing of the directory that threw nothing.
-    std::vector<Record> ListRecords()
+    // One record per entry, in readdir's order, each with its own size.
+    void ExpectDirectoryOrderAndOwnSizes(const std::vector<Record> &records)
     {
-        std::vector<Record> records;
-        jobjectArray array = natives::ListFileInfos(JStr(dir_.path().c_str()), 0, nullptr, 0);
-        EXPECT_FALSE(TakeException().has_value());
-        for (jsize i = 0; array != nullptr && i < env()->GetArrayLength(array); ++i) {
-            jobject info = env()->GetObjectArrayElement(array, i);
-            records.push_back(ReadRecord(info));
-            env()->DeleteLocalRef(info);
+        const std::vector<std::string> order = DirectoryOrder();
+        ASSERT_EQ(order.size(), records.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            ASSERT_EQ(order[i], records[i].name) << "at " << i;
+            ASSERT_EQ(std::stoi(records[i].name.substr(1)) % 7, records[i].size) << records[i].name;
         }
-        return records;
     }
 
     TempDir dir_;
@@ -77,7 +74,7 @@ TEST_F(ParallelListingChangeTest, EntriesChangingDuringTheListingKeepTheirOwnRec
     entries.Start();
     // Listed again and again while the changes go on (several times at least).
     for (int listings = 0; listings < 3 || (entries.Changing() && listings < 50); ++listings) {
-        entries.ExpectConsistent(ListRecords());
+        entries.ExpectConsistent(ListedRecords(dir_.path()));
         if (HasFatalFailure()) {
             break;
         }
@@ -89,18 +86,13 @@ TEST_F(ParallelListingChangeTest, EntriesChangingDuringTheListingKeepTheirOwnRec
 TEST_F(ParallelListingChangeTest, ChunksThatCannotBeAllocatedLeaveTheListingSerialAndWhole)
 {
     CreateSizedFiles(300);
-    const std::vector<std::string> order = DirectoryOrder();
     std::vector<Record> records;
     {
         faults::FailAllocation failing(2 * sizeof(basefs::EntryChunk));
-        records = ListRecords();
+        records = ListedRecords(dir_.path());
         EXPECT_TRUE(failing.fired());
     }
-    ASSERT_EQ(order.size(), records.size());
-    for (size_t i = 0; i < records.size(); ++i) {
-        ASSERT_EQ(order[i], records[i].name) << "at " << i;
-        EXPECT_EQ(std::stoi(records[i].name.substr(1)) % 7, records[i].size) << records[i].name;
-    }
+    ExpectDirectoryOrderAndOwnSizes(records);
 }
 
 // The caller's interrupt is neither taken nor waited on: the listing is whole
@@ -115,7 +107,7 @@ TEST_F(ParallelListingChangeTest, InterruptedCallerListsEverythingAndStaysInterr
     ASSERT_FALSE(env()->ExceptionCheck());
     env()->CallVoidMethod(current, env()->GetMethodID(thread, "interrupt", "()V"));
     ASSERT_FALSE(env()->ExceptionCheck());
-    EXPECT_EQ(300u, ListRecords().size());
+    EXPECT_EQ(300u, ListedRecords(dir_.path()).size());
     const jboolean interrupted =
         env()->CallStaticBooleanMethod(thread, env()->GetStaticMethodID(thread, "interrupted", "()Z"));
     ASSERT_FALSE(env()->ExceptionCheck());
@@ -124,21 +116,8 @@ TEST_F(ParallelListingChangeTest, InterruptedCallerListsEverythingAndStaysInterr
 
 TEST_P(ParallelListingTest, RecordsInTheDirectoryOrderEachWithItsOwnStatus)
 {
-    const int count = GetParam();
-    CreateSizedFiles(count);
-    jobjectArray array = natives::ListFileInfos(JStr(dir_.path().c_str()), 0, nullptr, 0);
-    ASSERT_FALSE(TakeException().has_value());
-    ASSERT_NE(nullptr, array);
-    const std::vector<std::string> order = DirectoryOrder();
-    ASSERT_EQ(static_cast<jsize>(order.size()), env()->GetArrayLength(array));
-    for (jsize i = 0; i < env()->GetArrayLength(array); ++i) {
-        jobject info = env()->GetObjectArrayElement(array, i);
-        const Record record = ReadRecord(info);
-        env()->DeleteLocalRef(info);
-        ASSERT_EQ(order[static_cast<size_t>(i)], record.name) << "at " << i;
-        const int number = std::stoi(record.name.substr(1));
-        ASSERT_EQ(number % 7, record.size) << record.name;
-    }
+    CreateSizedFiles(GetParam());
+    ExpectDirectoryOrderAndOwnSizes(ListedRecords(dir_.path()));
 }
 
 constexpr int kBreakEven = static_cast<int>(basefs::kLocalBreakEven);

@@ -5,6 +5,7 @@
 // saying why, where the build has no libfuse3, the machine no /dev/fuse, or
 // the mount is refused (not root).
 #include "ChangingEntries.h"
+#include "EntryPointFixture.h"
 #include "JvmHarness.h"
 
 #include "FileSystemCommon.h"
@@ -96,19 +97,6 @@ protected:
         return false;
     }
 
-    std::vector<Record> List(const std::string &path, jint mask = 0, jobject monitor = nullptr, jint interval = 0)
-    {
-        std::vector<Record> records;
-        jobjectArray array = natives::ListFileInfos(JStr(path.c_str()), mask, monitor, interval);
-        EXPECT_FALSE(TakeException().has_value()) << path;
-        for (jsize i = 0; array != nullptr && i < env()->GetArrayLength(array); ++i) {
-            jobject info = env()->GetObjectArrayElement(array, i);
-            records.push_back(ReadRecord(info));
-            env()->DeleteLocalRef(info);
-        }
-        return records;
-    }
-
     TempDir dir_;
     pid_t server_ = 0;
     bool mounted_ = false;
@@ -161,7 +149,7 @@ TEST_F(SlowFileSystemTest, RecordsAreThoseOfTheLocalDirectoryInItsOrder)
         }
     }
     for (jint mask : {0, kExtendedMask}) {
-        ExpectSameRecords(List(Source(), mask), List(MountPoint(), mask));
+        ExpectSameRecords(ListedRecords(Source(), mask), ListedRecords(MountPoint(), mask));
     }
     // Each examination waits on the server: many were in flight at once.
     EXPECT_GE(ExaminerThreads(), 16);
@@ -173,10 +161,10 @@ TEST_F(SlowFileSystemTest, StopMidListingKeepsTheRecordsBeforeIt)
         const std::string path = Source() + "/f" + std::to_string(i);
         close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
     }
-    const std::vector<Record> all = List(MountPoint());
+    const std::vector<Record> all = ListedRecords(MountPoint());
     ASSERT_EQ(400u, all.size());
     jobject monitor = NewScriptedMonitor(3, 0);
-    const std::vector<Record> stopped = List(MountPoint(), 0, monitor, 50);
+    const std::vector<Record> stopped = ListedRecords(MountPoint(), 0, monitor, 50);
     EXPECT_EQ(3, MonitorCalls(monitor));
     ASSERT_EQ(150u, stopped.size());
     for (size_t i = 0; i < stopped.size(); ++i) {
@@ -189,7 +177,7 @@ TEST_F(SlowFileSystemTest, EntriesChangingUnderTheListingKeepTheirOwnRecords)
     ChangingEntries entries(Source(), 800);
     entries.Start();
     for (int listings = 0; listings < 2 || (entries.Changing() && listings < 20); ++listings) {
-        entries.ExpectConsistent(List(MountPoint()));
+        entries.ExpectConsistent(ListedRecords(MountPoint()));
         if (HasFatalFailure()) {
             break;
         }
